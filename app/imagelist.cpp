@@ -1,0 +1,6 @@
+#include "app/imagelist.h"
+
+CImageListObject::~CImageListObject() {
+    if (List && !Borrowed)
+        ImageList_Destroy(List);
+}

@@ -1,0 +1,137 @@
+#include "app/mainwindow.h"
+#include "app/globals.h"
+#include "dialogs/about.h"
+#include "disklist/listview.h"
+#include "resources/resource.h"
+#include "settings/exportimport.h"
+#include "settings/options.h"
+#include "update/updater.h"
+
+namespace {
+
+void FillTrayIconRecord() {
+    NOTIFYICONDATAW& tray = App.TrayIconRecord;
+    tray = {};
+    tray.cbSize = sizeof(tray);
+    tray.hWnd = App.MainWindow;
+    tray.uID = 0;
+    tray.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO;
+    tray.uCallbackMessage = WM_APP_TRAY;
+    tray.hIcon = App.AppIcon.get();
+    lstrcpynW(tray.szTip, TrayTipText, ARRAYSIZE(tray.szTip));
+    lstrcpynW(tray.szInfo, TrayTipText, ARRAYSIZE(tray.szInfo));
+}
+
+void HideToTray(HWND window) {
+    ShowWindow(window, SW_HIDE);
+    Shell_NotifyIconW(NIM_ADD, &App.TrayIconRecord);
+}
+
+void ShowFromTray(HWND window) {
+    ShowWindow(window, SW_RESTORE);
+    BringWindowToTop(window);
+    Shell_NotifyIconW(NIM_DELETE, &App.TrayIconRecord);
+}
+
+void ConfirmExit(HWND window) {
+    if (MessageBoxW(window, ExitQuestion, QuestionCaption, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) ==
+        IDYES)
+        PostQuitMessage(0);
+}
+
+void CheckForUpdatesNow(HWND window) {
+    if (App.UpdateInProgress) {
+        MessageBeep(MB_ICONEXCLAMATION);
+        MessageBoxW(window, UpdateRunningMessage, InformationCaption, MB_OK);
+        return;
+    }
+    if (HANDLE worker = CreateThread(nullptr, 0, UpdateWorker, nullptr, 0, nullptr))
+        CloseHandle(worker);
+}
+
+void MsgCommand(HWND window, WORD id) {
+    switch (id) {
+    case IDM_EXPORT_SETTINGS:
+        ExportSettings();
+        break;
+    case IDM_IMPORT_SETTINGS:
+        ImportSettings();
+        break;
+    case IDM_EXIT:
+        ConfirmExit(window);
+        break;
+    case IDM_ABOUT:
+        DialogBoxParamW(App.Instance, MAKEINTRESOURCEW(IDD_ABOUT), window, AboutDlgProc, 0);
+        break;
+    case IDM_OPTIONS:
+        DialogBoxParamW(App.Instance, MAKEINTRESOURCEW(IDD_OPTIONS), window, OptionsDialogProc, 0);
+        break;
+    case IDM_DONATE:
+        ShellExecuteW(window, L"open", TESSEL_DONATION_URL, nullptr, nullptr, SW_SHOW);
+        break;
+    case IDM_CHECK_UPDATES:
+        CheckForUpdatesNow(window);
+        break;
+    }
+}
+
+} // namespace
+
+int CreateMainWindow() {
+    App.MainWindow = CreateWindowExW(0, AppGuid, MainWindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+                                     CW_USEDEFAULT, 0, nullptr, App.MenuBar.get(), App.Instance, nullptr);
+    if (!App.MainWindow)
+        return 0;
+    // After an Explorer restart the icon must come back, or a hidden Tessel is unreachable.
+    App.TaskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
+    FillTrayIconRecord();
+    ShowWindow(App.MainWindow, SW_HIDE);
+    UpdateWindow(App.MainWindow);
+    Shell_NotifyIconW(NIM_ADD, &App.TrayIconRecord);
+    return 1;
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_APP_QUIT:
+        PostQuitMessage(0);
+        return 0;
+    case WM_GETMINMAXINFO: {
+        auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+        info->ptMinTrackSize = {MinTrackWidth, MinTrackHeight};
+        return 0;
+    }
+    case WM_CLOSE:
+        HideToTray(window);
+        return 0;
+    case WM_SIZE:
+        LayoutDiskList(LOWORD(lParam), HIWORD(lParam));
+        break;
+    case WM_COMMAND:
+        if (reinterpret_cast<HWND>(lParam) == App.DiskList && App.DiskList)
+            SendMessageW(App.DiskList, WM_COMMAND, wParam, lParam);
+        // Menu commands carry 0 in the high word; the About accelerator carries 1.
+        else if (HIWORD(wParam) == 0 || (HIWORD(wParam) == 1 && LOWORD(wParam) == IDM_ABOUT))
+            MsgCommand(window, LOWORD(wParam));
+        break;
+    case WM_NOTIFY:
+        if (reinterpret_cast<const NMHDR*>(lParam)->hwndFrom == App.DiskList)
+            SendMessageW(App.DiskList, WM_NOTIFY, wParam, lParam);
+        break;
+    case WM_APP_TRAY:
+        if (lParam == WM_LBUTTONDBLCLK)
+            ShowFromTray(window);
+        break;
+    case WM_SYSCOMMAND:
+        if (wParam == SC_MINIMIZE) {
+            HideToTray(window);
+            return 0;
+        }
+        break;
+    default:
+        if (message == App.TaskbarCreatedMessage && message && !IsWindowVisible(window))
+            Shell_NotifyIconW(NIM_ADD, &App.TrayIconRecord);
+        break;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}

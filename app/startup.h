@@ -1,0 +1,19 @@
+// The life of the process: start-up, the message loop and teardown.
+#pragma once
+#include <windows.h>
+
+constexpr wchar_t AdministratorMessage[] =
+    L"Error creating registry key under HKEY_LOCAL_MACHINE.\r\n"
+    L"You must install this program with administrative privileges.";
+constexpr wchar_t MemoryErrorMessage[] = L"Memory allocation error";
+constexpr wchar_t ErrorCaption[] = L"Error";
+
+// The entry routine's work; returns the process exit code (0 refused or failed, 1 normal end).
+int RunTessel(HINSTANCE instance);
+
+int EnablePrivilege(const wchar_t* name);
+void ReleaseResources();
+
+// Start-up's derivations, kept apart so that they can be checked for every input.
+UINT_PTR WindowsEightOrLaterFrom(BOOL queried, const OSVERSIONINFOW& version);
+UINT ImageListColorFlag(int bitsPerPixel);

@@ -1,0 +1,4 @@
+// The startup load: rows from the registry, marked images mounted.
+#pragma once
+
+int LoadDiskList();

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test under Wine in a throwaway prefix.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+[ "$(id -u)" = 0 ] && "$here/install-deps.sh"
+source "$here/testbed.sh"
+
+testbed_build
+trap testbed_stop EXIT
+testbed_start_display
+testbed_make_template
+testbed_prefix tests win10
+
+cd "$BUILD_DIR"
+ctest --output-on-failure --timeout 300 "$@"

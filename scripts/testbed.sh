@@ -1,0 +1,65 @@
+# Shared by the test, demo and benchmark scripts (sourced, not run).
+# A throwaway Wine prefix per run, copied from a template, with one Xvfb and one
+# wineserver that live exactly as long as the calling script.
+
+TESSEL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD_DIR=${BUILD_DIR:-$TESSEL_ROOT/build}
+WINE_ROOT=$BUILD_DIR/wine
+STANDIN_DLL=$BUILD_DIR/standin/virtdisk/virtdisk.dll
+
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES="mscoree,mshtml=;virtdisk=n"
+export WINEARCH=win64
+
+testbed_build() {
+    cmake -S "$TESSEL_ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+    cmake --build "$BUILD_DIR" -j"$(nproc)" "$@"
+}
+
+testbed_start_display() {
+    local n=90
+    while [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ]; do n=$((n + 1)); done
+    Xvfb :$n -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+    TESTBED_XVFB_PID=$!
+    export DISPLAY=:$n
+    for _ in $(seq 50); do
+        [ -e /tmp/.X11-unix/X$n ] && return 0
+        sleep 0.1
+    done
+    echo "Xvfb did not start" >&2
+    return 1
+}
+
+# The template is made once per build folder; wineboot is the slow step (10-15 s).
+testbed_make_template() {
+    local template=$WINE_ROOT/template
+    [ -f "$template/.tessel-ready" ] && return 0
+    rm -rf "$template"
+    mkdir -p "$WINE_ROOT"
+    WINEPREFIX=$template wineboot -i >/dev/null 2>&1
+    # Unmanaged windows close their modal dialogs at once under a bare X server.
+    WINEPREFIX=$template wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null
+    WINEPREFIX=$template wineserver -w
+    touch "$template/.tessel-ready"
+}
+
+# testbed_prefix NAME [win7|win8|win10]: a fresh copy of the template with the stand-in
+# virtual disk service in its system folder; exports WINEPREFIX.
+testbed_prefix() {
+    local name=$1 version=${2:-win10}
+    export WINEPREFIX=$WINE_ROOT/$name
+    rm -rf "$WINEPREFIX"
+    cp -a "$WINE_ROOT/template" "$WINEPREFIX"
+    cp "$STANDIN_DLL" "$WINEPREFIX/drive_c/windows/system32/virtdisk.dll"
+    wineserver -p
+    wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d "$version" /f >/dev/null
+    # A first idle process keeps Wine's desktop and services from inheriting CTest's pipes.
+    (wine "$BUILD_DIR/tests/keeper.exe" </dev/null >/dev/null 2>&1 &)
+}
+
+testbed_stop() {
+    [ -n "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null
+    [ -n "${TESTBED_XVFB_PID:-}" ] && kill "$TESTBED_XVFB_PID" 2>/dev/null
+    wait 2>/dev/null
+    true
+}

@@ -1,0 +1,64 @@
+#include "settings/store.h"
+#include <cwchar>
+
+HKEY CreateKey(HKEY parent, const wchar_t* path) {
+    HKEY key = nullptr;
+    RegCreateKeyExW(parent, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                    &key, nullptr);
+    return key;
+}
+
+bool OpenSettingsKeys() {
+    App.BaseKey.reset(CreateKey(HKEY_LOCAL_MACHINE, BaseKeyPath));
+    if (!App.BaseKey)
+        return false;
+    App.SettingsKey.reset(CreateKey(HKEY_LOCAL_MACHINE, BaseKeyPath));
+    if (!App.SettingsKey)
+        return false;
+
+    DWORD size = ARRAYSIZE(App.UserName);
+    GetUserNameW(App.UserName, &size);
+    // An empty name opens the base key once more, so the settings live there.
+    if (HKEY userKey = CreateKey(App.SettingsKey.get(), App.UserName))
+        App.SettingsKey.reset(userKey);
+    return true;
+}
+
+int WriteStringValue(HKEY key, const wchar_t* name, const wchar_t* text) {
+    if (!key)
+        return 0;
+    DWORD size = 0;
+    if (text) {
+        size_t count = wcsnlen(text, StringValueLimit);
+        if (count < StringValueLimit)
+            size = static_cast<DWORD>((count + 1) * sizeof(wchar_t));
+    }
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), size) ==
+           ERROR_SUCCESS;
+}
+
+ImageValue ReadImageValue(DWORD index, wchar_t* name, BYTE* data) {
+    if (!App.SettingsKey)
+        return ImageValue::End;
+    DWORD nameChars = PathBufferChars;
+    DWORD dataBytes = ImageDataBytes;
+    DWORD type = 0;
+    // A value without data leaves the buffer alone; cleared, it reads as not marked.
+    ZeroMemory(data, ImageDataBytes);
+    LSTATUS status =
+        RegEnumValueW(App.SettingsKey.get(), index, name, &nameChars, nullptr, &type, data, &dataBytes);
+    if (status == ERROR_NO_MORE_ITEMS)
+        return ImageValue::End;
+    if (status != ERROR_SUCCESS || type != REG_SZ)
+        return ImageValue::Skipped;
+    return ImageValue::Found;
+}
+
+bool ReadCheckForUpdate(DWORD* value) {
+    *value = 0;
+    if (!App.SettingsKey)
+        return false;
+    DWORD size = sizeof(*value);
+    return RegQueryValueExW(App.SettingsKey.get(), CheckForUpdateName, nullptr, nullptr,
+                            reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS;
+}
