@@ -4,7 +4,7 @@
 #include <commctrl.h>
 
 class CImageListObject {
-public:
+  public:
     constexpr CImageListObject() = default;
     CImageListObject(const CImageListObject&) = delete;
     CImageListObject& operator=(const CImageListObject&) = delete;

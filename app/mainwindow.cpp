@@ -34,8 +34,8 @@ void ShowFromTray(HWND window) {
 }
 
 void ConfirmExit(HWND window) {
-    if (MessageBoxW(window, ExitQuestion, QuestionCaption, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) ==
-        IDYES)
+    if (MessageBoxW(window, ExitQuestion, QuestionCaption,
+                    MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES)
         PostQuitMessage(0);
 }
 
@@ -78,8 +78,9 @@ void MsgCommand(HWND window, WORD id) {
 } // namespace
 
 int CreateMainWindow() {
-    App.MainWindow = CreateWindowExW(0, AppGuid, MainWindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
-                                     CW_USEDEFAULT, 0, nullptr, App.MenuBar.get(), App.Instance, nullptr);
+    App.MainWindow =
+        CreateWindowExW(0, AppGuid, MainWindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+                        CW_USEDEFAULT, 0, nullptr, App.MenuBar.get(), App.Instance, nullptr);
     if (!App.MainWindow)
         return 0;
     // After an Explorer restart the icon must come back, or a hidden Tessel is unreachable.

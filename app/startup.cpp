@@ -47,9 +47,12 @@ int ScreenBitsPerPixel() {
     return bitmap.bmBitsPixel;
 }
 
+} // namespace
+
 void BuildImageList() {
     if (!ImageListObject.List)
-        ImageListObject.List = ImageList_Create(16, 16, ImageListColorFlag(ScreenBitsPerPixel()), 3, 10);
+        ImageListObject.List =
+            ImageList_Create(16, 16, ImageListColorFlag(ScreenBitsPerPixel()), 3, 10);
     for (int i = 0; i < ListIconCount; ++i) {
         App.ListIcons[i].reset(LoadIconW(App.Instance, MAKEINTRESOURCEW(ListIconIds[i])));
         if (ImageListObject.List)
@@ -57,9 +60,12 @@ void BuildImageList() {
     }
 }
 
+namespace {
+
 bool AllocatePathBuffers() {
     App.PathBuffer.reset(static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, PathBufferBytes)));
-    App.ModulePathBuffer.reset(static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, PathBufferBytes)));
+    App.ModulePathBuffer.reset(
+        static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, PathBufferBytes)));
     return App.PathBuffer && App.ModulePathBuffer;
 }
 
@@ -97,23 +103,13 @@ HWND AcceleratorTarget(HWND addressed) {
     return addressed;
 }
 
-void RunMessageLoop() {
-    HACCEL accelerators = LoadAcceleratorsW(App.Instance, MAKEINTRESOURCEW(IDA_MAIN));
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0)) {
-        if (TranslateAcceleratorW(AcceleratorTarget(msg.hwnd), accelerators, &msg))
-            continue;
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-}
-
 } // namespace
 
 UINT_PTR WindowsEightOrLaterFrom(BOOL queried, const OSVERSIONINFOW& version) {
     if (!queried)
         return 0;
-    return version.dwMajorVersion > 6 || (version.dwMajorVersion == 6 && version.dwMinorVersion >= 2);
+    return version.dwMajorVersion > 6 ||
+           (version.dwMajorVersion == 6 && version.dwMinorVersion >= 2);
 }
 
 UINT ImageListColorFlag(int bitsPerPixel) {
@@ -164,23 +160,23 @@ void ReleaseResources() {
     App.MenuBar.reset();
 }
 
-int RunTessel(HINSTANCE instance) {
+bool StartTessel(HINSTANCE instance) {
     CoInitialize(nullptr);
     LearnWindowsVersion();
     if (AnotherInstanceRuns())
-        return 0;
+        return false;
     EnablePrivilege(SE_BACKUP_NAME);
     EnablePrivilege(SE_RESTORE_NAME);
     if (!OpenSettingsKeys()) {
         MessageBoxW(nullptr, AdministratorMessage, ErrorCaption, MB_OK | MB_ICONWARNING);
-        return 0;
+        return false;
     }
     App.Instance = instance;
     BuildImageList();
     if (!AllocatePathBuffers()) {
         MessageBoxW(nullptr, MemoryErrorMessage, ErrorCaption, MB_OK);
         ReleaseResources();
-        return 0;
+        return false;
     }
     App.AppIcon.reset(LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP)));
     InitControls();
@@ -188,7 +184,7 @@ int RunTessel(HINSTANCE instance) {
     RegisterMainClass();
     if (!CreateMainWindow() || !CreateDiskList()) {
         ReleaseResources();
-        return 0;
+        return false;
     }
     SendMessageW(App.MainWindow, WM_SIZE, 0, 0);
     AttachDiskListImages(ImageListObject.List);
@@ -196,6 +192,23 @@ int RunTessel(HINSTANCE instance) {
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_IDLE);
     if (HANDLE worker = CreateThread(nullptr, 0, UpdateWorker, nullptr, 0, nullptr))
         CloseHandle(worker);
+    return true;
+}
+
+void RunMessageLoop() {
+    HACCEL accelerators = LoadAcceleratorsW(App.Instance, MAKEINTRESOURCEW(IDA_MAIN));
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0)) {
+        if (TranslateAcceleratorW(AcceleratorTarget(msg.hwnd), accelerators, &msg))
+            continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+int RunTessel(HINSTANCE instance) {
+    if (!StartTessel(instance))
+        return 0;
     RunMessageLoop();
     ReleaseResources();
     return 1;

@@ -10,6 +10,11 @@ constexpr wchar_t ErrorCaption[] = L"Error";
 
 // The entry routine's work; returns the process exit code (0 refused or failed, 1 normal end).
 int RunTessel(HINSTANCE instance);
+// Start-up up to the message loop; false when the start ended early (exit code 0).
+bool StartTessel(HINSTANCE instance);
+void RunMessageLoop();
+// The shared image list with the four list icons, in their image-index order.
+void BuildImageList();
 
 int EnablePrivilege(const wchar_t* name);
 void ReleaseResources();

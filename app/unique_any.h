@@ -4,7 +4,7 @@
 #include <commctrl.h>
 
 template <typename T, auto Close, T Invalid = T{}> class UniqueAny {
-public:
+  public:
     constexpr UniqueAny() noexcept = default;
     explicit UniqueAny(T value) noexcept : value_(value) {}
     UniqueAny(UniqueAny&& other) noexcept : value_(other.release()) {}
@@ -37,11 +37,13 @@ public:
         return old;
     }
 
-private:
+  private:
     T value_ = Invalid;
 };
 
-inline void FreeProcessHeap(void* memory) noexcept { HeapFree(GetProcessHeap(), 0, memory); }
+inline void FreeProcessHeap(void* memory) noexcept {
+    HeapFree(GetProcessHeap(), 0, memory);
+}
 
 using UniqueHandle = UniqueAny<HANDLE, &CloseHandle>;
 using UniqueHkey = UniqueAny<HKEY, &RegCloseKey>;

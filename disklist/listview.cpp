@@ -61,9 +61,10 @@ void SetStateImage(int row, UINT state) {
 int CreateDiskList() {
     RECT client = {};
     GetClientRect(App.MainWindow, &client);
-    App.DiskList = CreateWindowExW(0, WC_LISTVIEWW, nullptr, DiskListStyle, 0, 0, client.right - client.left,
-                                   client.bottom - client.top, App.MainWindow,
-                                   reinterpret_cast<HMENU>(IDC_DISKLIST), App.Instance, nullptr);
+    App.DiskList =
+        CreateWindowExW(0, WC_LISTVIEWW, nullptr, DiskListStyle, 0, 0, client.right - client.left,
+                        client.bottom - client.top, App.MainWindow,
+                        reinterpret_cast<HMENU>(IDC_DISKLIST), App.Instance, nullptr);
     if (!App.DiskList)
         return 0;
     DragAcceptFiles(App.DiskList, TRUE);
@@ -103,16 +104,22 @@ bool InsertDiskRow(const wchar_t* path) {
     return Send(LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)) != -1;
 }
 
-void SetRowStatus(int row, const wchar_t* text) { SetSubItemText(row, StatusColumn, text); }
+void SetRowStatus(int row, const wchar_t* text) {
+    SetSubItemText(row, StatusColumn, text);
+}
 
-void SetRowStatusError(int row) { SetSubItemImage(row, StatusColumn, ListIconError); }
+void SetRowStatusError(int row) {
+    SetSubItemImage(row, StatusColumn, ListIconError);
+}
 
 void SetRowStartup(int row, bool on) {
     SetSubItemText(row, StartupColumn, on ? StartupYesText : StartupNoText);
     SetSubItemImage(row, StartupColumn, on ? ListIconStartupYes : ListIconStartupNo);
 }
 
-void SetRowChecked(int row, bool checked) { SetStateImage(row, INDEXTOSTATEIMAGEMASK(checked ? 2 : 1)); }
+void SetRowChecked(int row, bool checked) {
+    SetStateImage(row, INDEXTOSTATEIMAGEMASK(checked ? 2 : 1));
+}
 
 bool IsRowChecked(int row) {
     // Only index 1 means unchecked; a row without a check box image counts as checked.
@@ -146,19 +153,30 @@ bool ReadRowPath(int row) {
     return Send(LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)) != 0;
 }
 
-int RowCount() { return static_cast<int>(Send(LVM_GETITEMCOUNT)); }
+int RowCount() {
+    return static_cast<int>(Send(LVM_GETITEMCOUNT));
+}
 
-bool IsRowSelected(int row) { return Send(LVM_GETITEMSTATE, row, LVIS_SELECTED) == LVIS_SELECTED; }
+bool IsRowSelected(int row) {
+    return Send(LVM_GETITEMSTATE, row, LVIS_SELECTED) == LVIS_SELECTED;
+}
 
 int FindRowByPath(const wchar_t* path) {
     LVFINDINFOW find = {};
     find.flags = LVFI_STRING;
     find.psz = path;
-    return static_cast<int>(Send(LVM_FINDITEMW, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&find)));
+    return static_cast<int>(
+        Send(LVM_FINDITEMW, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&find)));
 }
 
-void RemoveRow(int row) { Send(LVM_DELETEITEM, row); }
+void RemoveRow(int row) {
+    Send(LVM_DELETEITEM, row);
+}
 
-int GetCurrentRow() { return static_cast<int>(Send(LVM_GETHOTITEM)); }
+int GetCurrentRow() {
+    return static_cast<int>(Send(LVM_GETHOTITEM));
+}
 
-void SetCurrentRow(int row) { Send(LVM_SETHOTITEM, row); }
+void SetCurrentRow(int row) {
+    Send(LVM_SETHOTITEM, row);
+}

@@ -23,7 +23,8 @@ constexpr wchar_t StartupColumnTitle[] = L"Mount at startup";
 
 constexpr DWORD DiskListStyle = WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | LVS_REPORT;
 constexpr DWORD DiskListExStyle = LVS_EX_GRIDLINES | LVS_EX_SUBITEMIMAGES | LVS_EX_CHECKBOXES |
-                                  LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER | LVS_EX_AUTOSIZECOLUMNS;
+                                  LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER |
+                                  LVS_EX_AUTOSIZECOLUMNS;
 static_assert(DiskListStyle == 0x50300001 && DiskListExStyle == 0x10010027);
 
 int CreateDiskList();

@@ -38,8 +38,10 @@ void ShowUnmounted(int row) {
 } // namespace
 
 int LoadDiskList() {
-    UniqueHeapText name(static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, PathBufferChars * sizeof(wchar_t))));
-    UniqueAny<BYTE*, &FreeProcessHeap> data(static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, ImageDataBytes)));
+    UniqueHeapText name(
+        static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, PathBufferChars * sizeof(wchar_t))));
+    UniqueAny<BYTE*, &FreeProcessHeap> data(
+        static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, ImageDataBytes)));
     if (!name || !data)
         return 1;
     int row = 0;

@@ -15,13 +15,16 @@ bool OpenSettingsKeys() {
     App.SettingsKey.reset(CreateKey(HKEY_LOCAL_MACHINE, BaseKeyPath));
     if (!App.SettingsKey)
         return false;
-
     DWORD size = ARRAYSIZE(App.UserName);
     GetUserNameW(App.UserName, &size);
-    // An empty name opens the base key once more, so the settings live there.
-    if (HKEY userKey = CreateKey(App.SettingsKey.get(), App.UserName))
-        App.SettingsKey.reset(userKey);
+    OpenUserSettingsKey(App.UserName);
     return true;
+}
+
+void OpenUserSettingsKey(const wchar_t* userName) {
+    // An empty name opens the base key once more, so the settings live there.
+    if (HKEY userKey = CreateKey(App.SettingsKey.get(), userName))
+        App.SettingsKey.reset(userKey);
 }
 
 int WriteStringValue(HKEY key, const wchar_t* name, const wchar_t* text) {
@@ -45,8 +48,8 @@ ImageValue ReadImageValue(DWORD index, wchar_t* name, BYTE* data) {
     DWORD type = 0;
     // A value without data leaves the buffer alone; cleared, it reads as not marked.
     ZeroMemory(data, ImageDataBytes);
-    LSTATUS status =
-        RegEnumValueW(App.SettingsKey.get(), index, name, &nameChars, nullptr, &type, data, &dataBytes);
+    LSTATUS status = RegEnumValueW(App.SettingsKey.get(), index, name, &nameChars, nullptr, &type,
+                                   data, &dataBytes);
     if (status == ERROR_NO_MORE_ITEMS)
         return ImageValue::End;
     if (status != ERROR_SUCCESS || type != REG_SZ)

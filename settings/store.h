@@ -22,6 +22,8 @@ HKEY CreateKey(HKEY parent, const wchar_t* path);
 // Opens BaseKey and SettingsKey (falling back to the base key when the user's
 // subkey cannot be had); false when either base handle could not be obtained.
 bool OpenSettingsKeys();
+// Moves SettingsKey from the base key to the user's subkey when that can be had.
+void OpenUserSettingsKey(const wchar_t* userName);
 
 int WriteStringValue(HKEY key, const wchar_t* name, const wchar_t* text);
 
@@ -32,7 +34,9 @@ enum class ImageValue { Found, Skipped, End };
 ImageValue ReadImageValue(DWORD index, wchar_t* name, BYTE* data);
 
 // Only the first character counts: "+" mounts at startup.
-inline bool IsStartupFlagOn(const BYTE* data) { return reinterpret_cast<const wchar_t*>(data)[0] == L'+'; }
+inline bool IsStartupFlagOn(const BYTE* data) {
+    return reinterpret_cast<const wchar_t*>(data)[0] == L'+';
+}
 
 // CheckForUpdate as a 4-byte word; false when the key is null, the value is missing
 // or does not fit 4 bytes.

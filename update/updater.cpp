@@ -1,4 +1,6 @@
 #include "update/updater.h"
 
 // The check itself is not built yet; the worker ends at once and leaves UpdateInProgress at 0.
-DWORD WINAPI UpdateWorker(void*) { return 0; }
+DWORD WINAPI UpdateWorker(void*) {
+    return 0;
+}
