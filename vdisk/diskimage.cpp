@@ -1,0 +1,94 @@
+#include "vdisk/diskimage.h"
+
+#include "app/globals.h"
+#include "vdisk/virtdisk_api.h"
+
+namespace {
+
+constexpr wchar_t ErrorCaption[] = L"Error";
+// For codes the system's message table has no text for: decimal, then hexadecimal.
+constexpr wchar_t UnknownErrorFormat[] = L"Unknown error %lu (0x%08lX).";
+
+constexpr DWORD FormatFlags =
+    FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;
+static_assert(FormatFlags == 0x1300);
+constexpr DWORD UserDefaultLanguage = 0x400;
+
+struct ProbeStep {
+    DWORD DeviceId;
+    VIRTUAL_DISK_ACCESS_MASK Access;
+};
+
+constexpr ProbeStep ProbeOrder[] = {
+    {VIRTUAL_STORAGE_TYPE_DEVICE_VHD, VIRTUAL_DISK_ACCESS_ALL},
+    {VIRTUAL_STORAGE_TYPE_DEVICE_VHDX, VIRTUAL_DISK_ACCESS_ALL},
+    {VIRTUAL_STORAGE_TYPE_DEVICE_ISO, VIRTUAL_DISK_ACCESS_READ},
+};
+static_assert(VIRTUAL_DISK_ACCESS_ALL == 0x3F0000 && VIRTUAL_DISK_ACCESS_READ == 0xD0000);
+
+bool TryOpen(const ProbeStep& step, const wchar_t* path, HANDLE* handle) {
+    VIRTUAL_STORAGE_TYPE type = {step.DeviceId, VIRTUAL_STORAGE_TYPE_VENDOR_MICROSOFT};
+    App.LastDiskError =
+        VirtDiskOpen(&type, path, step.Access, OPEN_VIRTUAL_DISK_FLAG_NONE, nullptr, handle);
+    return App.LastDiskError == ERROR_SUCCESS;
+}
+
+} // namespace
+
+int OpenDiskImage(const wchar_t* path, HANDLE* handle) {
+    if (TryOpen(ProbeOrder[0], path, handle))
+        return 1;
+    // Before Windows 8 the service knows VHD only.
+    if (!App.WindowsEightOrLater)
+        return 0;
+    return TryOpen(ProbeOrder[1], path, handle) || TryOpen(ProbeOrder[2], path, handle);
+}
+
+int AttachDiskImage(HANDLE handle) {
+    // A failed query leaves the record zero, and the attach's own result decides.
+    GET_VIRTUAL_DISK_INFO storage = {};
+    storage.Version = GET_VIRTUAL_DISK_INFO_VIRTUAL_STORAGE_TYPE;
+    ULONG size = sizeof storage;
+    VirtDiskGetInformation(handle, &size, &storage, nullptr);
+    ATTACH_VIRTUAL_DISK_FLAG flags =
+        storage.VirtualStorageType.DeviceId == VIRTUAL_STORAGE_TYPE_DEVICE_ISO
+            ? ATTACH_VIRTUAL_DISK_FLAG_READ_ONLY
+            : ATTACH_VIRTUAL_DISK_FLAG_NONE;
+    ATTACH_VIRTUAL_DISK_PARAMETERS parameters = {};
+    parameters.Version = ATTACH_VIRTUAL_DISK_VERSION_1;
+    App.LastDiskError = VirtDiskAttach(handle, nullptr, flags, 0, &parameters, nullptr);
+    return App.LastDiskError == ERROR_SUCCESS;
+}
+
+int CompactDiskImage(HANDLE handle) {
+    COMPACT_VIRTUAL_DISK_PARAMETERS parameters = {};
+    parameters.Version = COMPACT_VIRTUAL_DISK_VERSION_1;
+    App.LastDiskError =
+        VirtDiskCompact(handle, COMPACT_VIRTUAL_DISK_FLAG_NONE, &parameters, nullptr);
+    return App.LastDiskError == ERROR_SUCCESS;
+}
+
+int QueryDiskInfo(HANDLE handle, DWORD kind) {
+    App.DiskInfo = {};
+    App.DiskInfo.Version = GET_VIRTUAL_DISK_INFO_VERSION(kind);
+    ULONG size = sizeof App.DiskInfo;
+    return VirtDiskGetInformation(handle, &size, &App.DiskInfo, nullptr) == ERROR_SUCCESS;
+}
+
+DWORD DetachDiskImage(HANDLE handle) {
+    return VirtDiskDetach(handle, DETACH_VIRTUAL_DISK_FLAG_NONE, 0);
+}
+
+void ShowSystemError(DWORD code) {
+    wchar_t* text = nullptr;
+    FormatMessageW(FormatFlags, nullptr, code, UserDefaultLanguage, reinterpret_cast<LPWSTR>(&text),
+                   0, nullptr);
+    if (text) {
+        MessageBoxW(nullptr, text, ErrorCaption, MB_ICONERROR);
+        LocalFree(text);
+        return;
+    }
+    wchar_t fallback[64];
+    wsprintfW(fallback, UnknownErrorFormat, code, code);
+    MessageBoxW(nullptr, fallback, ErrorCaption, MB_ICONERROR);
+}

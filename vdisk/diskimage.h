@@ -1,0 +1,18 @@
+// The disk image operations: the one place that reaches the virtual disk service.
+// Each returns 1 on success and 0 on failure; open, attach, compact and detach leave their
+// status code in App.LastDiskError for ShowSystemError.
+#pragma once
+#include <windows.h>
+
+// Tries VHD, then (Windows 8 and later) VHDX and ISO; the extension plays no part.
+int OpenDiskImage(const wchar_t* path, HANDLE* handle);
+// Read-only when the service reports the opened image as an ISO image.
+int AttachDiskImage(HANDLE handle);
+int CompactDiskImage(HANDLE handle);
+// Fills App.DiskInfo for one information kind; App.LastDiskError is left alone.
+int QueryDiskInfo(HANDLE handle, DWORD kind);
+// Detaches, keeping the handle open and usable; returns the status code, which the caller
+// stores in App.LastDiskError.
+DWORD DetachDiskImage(HANDLE handle);
+// A modal error box with the system's text for the code.
+void ShowSystemError(DWORD code);

@@ -1,0 +1,74 @@
+#include "vdisk/virtdisk_api.h"
+
+namespace {
+
+enum Function { Open, Attach, Detach, Compact, GetInformation, FunctionCount };
+
+constexpr const char* FunctionNames[FunctionCount] = {"OpenVirtualDisk", "AttachVirtualDisk",
+                                                      "DetachVirtualDisk", "CompactVirtualDisk",
+                                                      "GetVirtualDiskInformation"};
+
+struct LoadedFunctions {
+    bool Tried;
+    FARPROC Address[FunctionCount];
+    DWORD Error[FunctionCount];
+};
+
+LoadedFunctions Loaded;
+
+void LoadOnce() {
+    if (Loaded.Tried)
+        return;
+    Loaded.Tried = true;
+    HMODULE library = LoadLibraryExW(L"virtdisk.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    DWORD libraryError = library ? 0 : GetLastError();
+    for (int i = 0; i < FunctionCount; ++i) {
+        Loaded.Address[i] = library ? GetProcAddress(library, FunctionNames[i]) : nullptr;
+        Loaded.Error[i] = library ? (Loaded.Address[i] ? 0 : GetLastError()) : libraryError;
+    }
+}
+
+// The function's address as its own type, or null with the loader's code in *error.
+template <typename Signature> Signature* Find(Function function, DWORD* error) {
+    LoadOnce();
+    *error = Loaded.Error[function];
+    return reinterpret_cast<Signature*>(reinterpret_cast<void*>(Loaded.Address[function]));
+}
+
+} // namespace
+
+DWORD VirtDiskOpen(PVIRTUAL_STORAGE_TYPE type, PCWSTR path, VIRTUAL_DISK_ACCESS_MASK access,
+                   OPEN_VIRTUAL_DISK_FLAG flags, POPEN_VIRTUAL_DISK_PARAMETERS parameters,
+                   PHANDLE handle) {
+    DWORD error;
+    auto* call = Find<decltype(OpenVirtualDisk)>(Open, &error);
+    return call ? call(type, path, access, flags, parameters, handle) : error;
+}
+
+DWORD VirtDiskAttach(HANDLE handle, PSECURITY_DESCRIPTOR security, ATTACH_VIRTUAL_DISK_FLAG flags,
+                     ULONG providerFlags, PATTACH_VIRTUAL_DISK_PARAMETERS parameters,
+                     LPOVERLAPPED overlapped) {
+    DWORD error;
+    auto* call = Find<decltype(AttachVirtualDisk)>(Attach, &error);
+    return call ? call(handle, security, flags, providerFlags, parameters, overlapped) : error;
+}
+
+DWORD VirtDiskDetach(HANDLE handle, DETACH_VIRTUAL_DISK_FLAG flags, ULONG providerFlags) {
+    DWORD error;
+    auto* call = Find<decltype(DetachVirtualDisk)>(Detach, &error);
+    return call ? call(handle, flags, providerFlags) : error;
+}
+
+DWORD VirtDiskCompact(HANDLE handle, COMPACT_VIRTUAL_DISK_FLAG flags,
+                      PCOMPACT_VIRTUAL_DISK_PARAMETERS parameters, LPOVERLAPPED overlapped) {
+    DWORD error;
+    auto* call = Find<decltype(CompactVirtualDisk)>(Compact, &error);
+    return call ? call(handle, flags, parameters, overlapped) : error;
+}
+
+DWORD VirtDiskGetInformation(HANDLE handle, PULONG size, PGET_VIRTUAL_DISK_INFO info,
+                             PULONG sizeUsed) {
+    DWORD error;
+    auto* call = Find<decltype(GetVirtualDiskInformation)>(GetInformation, &error);
+    return call ? call(handle, size, info, sizeUsed) : error;
+}
