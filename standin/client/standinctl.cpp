@@ -4,6 +4,8 @@
 //   journal [clear]               print (or empty) the journal
 //   info PATH                     open as VHD, VHDX, then ISO and print what the service says
 //   compact PATH                  open and compact; prints the code
+//   hold PATH SECONDS             open, attach (read-only for ISO), print "attached" and
+//                                 keep it so for a while: another process's attachment
 // Exit code 0 on success, 1 on a failed call, 2 on a usage error.
 #include <cstdio>
 #include <cwchar>
@@ -19,11 +21,14 @@ using OpenFn = DWORD(WINAPI*)(PVIRTUAL_STORAGE_TYPE, PCWSTR, VIRTUAL_DISK_ACCESS
                               OPEN_VIRTUAL_DISK_FLAG, POPEN_VIRTUAL_DISK_PARAMETERS, PHANDLE);
 using CompactFn = DWORD(WINAPI*)(HANDLE, COMPACT_VIRTUAL_DISK_FLAG,
                                  PCOMPACT_VIRTUAL_DISK_PARAMETERS, LPOVERLAPPED);
+using AttachFn = DWORD(WINAPI*)(HANDLE, PSECURITY_DESCRIPTOR, ATTACH_VIRTUAL_DISK_FLAG, ULONG,
+                                PATTACH_VIRTUAL_DISK_PARAMETERS, LPOVERLAPPED);
 using InfoFn = DWORD(WINAPI*)(HANDLE, PULONG, PGET_VIRTUAL_DISK_INFO, PULONG);
 
 struct Service {
     OpenFn Open = nullptr;
     CompactFn Compact = nullptr;
+    AttachFn Attach = nullptr;
     InfoFn Info = nullptr;
 };
 
@@ -37,8 +42,9 @@ bool LoadService(Service* service) {
         return false;
     service->Open = Lookup<OpenFn>(dll, "OpenVirtualDisk");
     service->Compact = Lookup<CompactFn>(dll, "CompactVirtualDisk");
+    service->Attach = Lookup<AttachFn>(dll, "AttachVirtualDisk");
     service->Info = Lookup<InfoFn>(dll, "GetVirtualDiskInformation");
-    return service->Open && service->Compact && service->Info;
+    return service->Open && service->Compact && service->Attach && service->Info;
 }
 
 // The product's probe order: VHD, VHDX, ISO. Returns the last code.
@@ -97,9 +103,33 @@ int Compact(const Service& service, const wchar_t* path) {
     return code ? 1 : 0;
 }
 
+int Hold(const Service& service, const wchar_t* path, DWORD seconds) {
+    HANDLE handle;
+    DWORD code = OpenAny(service, path, &handle);
+    if (!code) {
+        GET_VIRTUAL_DISK_INFO info = {};
+        info.Version = GET_VIRTUAL_DISK_INFO_VIRTUAL_STORAGE_TYPE;
+        ULONG size = sizeof info;
+        service.Info(handle, &size, &info, nullptr);
+        bool iso = info.VirtualStorageType.DeviceId == VIRTUAL_STORAGE_TYPE_DEVICE_ISO;
+        code =
+            service.Attach(handle, nullptr,
+                           iso ? ATTACH_VIRTUAL_DISK_FLAG_READ_ONLY : ATTACH_VIRTUAL_DISK_FLAG_NONE,
+                           0, nullptr, nullptr);
+    }
+    if (code) {
+        printf("%lu\n", code);
+        return 1;
+    }
+    printf("attached\n");
+    fflush(stdout);
+    Sleep(seconds * 1000);
+    return 0;
+}
+
 int Usage() {
     fprintf(stderr, "usage: standinctl list | fault OP PATH CODE | journal [clear] | info PATH |"
-                    " compact PATH\n");
+                    " compact PATH | hold PATH SECONDS\n");
     return 2;
 }
 
@@ -128,13 +158,16 @@ int wmain(int argc, wchar_t** argv) {
         }
         return 0;
     }
+    bool serviceCommand = ((command == L"info" || command == L"compact") && argc == 3) ||
+                          (command == L"hold" && argc == 4);
+    if (!serviceCommand)
+        return Usage();
     Service service;
-    if ((command == L"info" || command == L"compact") && argc == 3) {
-        if (!LoadService(&service)) {
-            fprintf(stderr, "standinctl: virtdisk.dll not usable (%lu)\n", GetLastError());
-            return 1;
-        }
-        return command == L"info" ? Info(service, argv[2]) : Compact(service, argv[2]);
+    if (!LoadService(&service)) {
+        fprintf(stderr, "standinctl: virtdisk.dll not usable (%lu)\n", GetLastError());
+        return 1;
     }
-    return Usage();
+    if (command == L"hold")
+        return Hold(service, argv[2], DWORD(wcstoul(argv[3], nullptr, 10)));
+    return command == L"info" ? Info(service, argv[2]) : Compact(service, argv[2]);
 }

@@ -16,9 +16,9 @@ void CloseRecord(Record* record) {
     if (record->Closed)
         return;
     record->Closed = true;
+    Journal(L"close", 0, record->Path, L"");
     EndAttachment(record);
     CloseHandle(record->File);
-    Journal(L"close", 0, record->Path, L"");
 }
 
 DWORD WINAPI Watch(void* parameter) {
@@ -91,6 +91,12 @@ DWORD AddRecord(Record* record, HANDLE* handle) {
         CloseHandle(watcher);
     *handle = record->CallerEnd;
     return 0;
+}
+
+void EndClosedRecords() {
+    for (Record* record : Records)
+        if (!IsAlive(record))
+            CloseRecord(record);
 }
 
 Record* FindRecord(HANDLE handle) {

@@ -33,6 +33,9 @@ class RecordLock {
 
 // Takes ownership of record->File; on success *handle is the caller's end.
 DWORD AddRecord(Record* record, HANDLE* handle);
+// Ends the records whose caller closed the handle, without waiting for their watchers:
+// a closed handle frees its image at once, as on the platform.
+void EndClosedRecords();
 // The live record for a caller's handle, or null (also for a handle the caller closed).
 Record* FindRecord(HANDLE handle);
 // Marks the image attached in the state folder, where other processes can list it.

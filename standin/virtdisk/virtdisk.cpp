@@ -236,6 +236,7 @@ DWORD WINAPI StandinOpenVirtualDisk(PVIRTUAL_STORAGE_TYPE type, PCWSTR path,
     DWORD code = CheckOpenArguments(type, path, access, flags, parameters, handle);
     if (!code && !TakeFault(Operation::Open, name, &code)) {
         RecordLock lock;
+        EndClosedRecords();
         code = OpenImage(type->DeviceId, name, access, handle);
     }
     Journal(L"open", code, name,
