@@ -18,7 +18,6 @@ void CloseRecord(Record* record) {
     record->Closed = true;
     Journal(L"close", 0, record->Path, L"");
     EndAttachment(record);
-    CloseHandle(record->File);
 }
 
 DWORD WINAPI Watch(void* parameter) {
@@ -28,9 +27,9 @@ DWORD WINAPI Watch(void* parameter) {
     char byte;
     DWORD read;
     // Anything the caller writes is ignored; only the break matters.
-    while (ReadFile(record->Pipe, &byte, 1, nullptr, &overlapped) ||
+    while (ReadFile(record->Watched, &byte, 1, nullptr, &overlapped) ||
            GetLastError() == ERROR_IO_PENDING) {
-        if (!GetOverlappedResult(record->Pipe, &overlapped, &read, TRUE))
+        if (!GetOverlappedResult(record->Watched, &overlapped, &read, TRUE))
             break;
     }
     CloseHandle(overlapped.hEvent);
@@ -39,14 +38,15 @@ DWORD WINAPI Watch(void* parameter) {
         CloseRecord(record);
         std::erase(Records, record);
     }
-    CloseHandle(record->Pipe);
+    CloseHandle(record->Watched);
     delete record;
     return 0;
 }
 
 bool IsAlive(const Record* record) {
     DWORD available = 0;
-    return !record->Closed && PeekNamedPipe(record->Pipe, nullptr, 0, nullptr, &available, nullptr);
+    return !record->Closed &&
+           PeekNamedPipe(record->Watched, nullptr, 0, nullptr, &available, nullptr);
 }
 
 // The watcher threads run in this library until their handle closes: it must stay loaded.
@@ -54,6 +54,17 @@ void PinLibrary() {
     HMODULE self;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                        reinterpret_cast<LPCWSTR>(&PinLibrary), &self);
+}
+
+std::wstring PipeName(const Record* record, bool exclusive) {
+    wchar_t name[96];
+    if (exclusive)
+        swprintf(name, 96, L"\\\\.\\pipe\\virtdisk-standin-image-%016llx",
+                 static_cast<unsigned long long>(PathKey(record->Path.c_str())));
+    else
+        swprintf(name, 96, L"\\\\.\\pipe\\virtdisk-standin-%lu-%ld", GetCurrentProcessId(),
+                 InterlockedIncrement(&PipeCounter));
+    return name;
 }
 
 } // namespace
@@ -65,21 +76,34 @@ RecordLock::~RecordLock() {
     ReleaseSRWLockExclusive(&Lock);
 }
 
-DWORD AddRecord(Record* record, HANDLE* handle) {
-    wchar_t name[96];
-    swprintf(name, 96, L"\\\\.\\pipe\\virtdisk-standin-%lu-%ld", GetCurrentProcessId(),
-             InterlockedIncrement(&PipeCounter));
-    record->Pipe = CreateNamedPipeW(
-        name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+DWORD CreateCallerHandle(Record* record, bool exclusive) {
+    std::wstring name = PipeName(record, exclusive);
+    record->CallerEnd = CreateNamedPipeW(
+        name.c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE,
         PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, 0, 0, nullptr);
-    if (record->Pipe == INVALID_HANDLE_VALUE)
-        return GetLastError();
-    record->CallerEnd = CreateFileW(name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (record->CallerEnd == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
-        CloseHandle(record->Pipe);
+        record->CallerEnd = nullptr;
+        bool taken = error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY;
+        return exclusive && taken ? ERROR_SHARING_VIOLATION : error;
+    }
+    record->Watched = CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OVERLAPPED, nullptr);
+    if (record->Watched == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        CloseHandle(record->CallerEnd);
+        record->CallerEnd = record->Watched = nullptr;
         return error;
     }
+    return 0;
+}
+
+void DiscardCallerHandle(Record* record) {
+    CloseHandle(record->CallerEnd);
+    CloseHandle(record->Watched);
+}
+
+void AddRecord(Record* record) {
     PinLibrary();
     for (Record* old : Records)
         if (old->CallerEnd == record->CallerEnd)
@@ -89,8 +113,6 @@ DWORD AddRecord(Record* record, HANDLE* handle) {
         CreateThread(nullptr, 64 * 1024, Watch, record, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (watcher)
         CloseHandle(watcher);
-    *handle = record->CallerEnd;
-    return 0;
 }
 
 void EndClosedRecords() {
@@ -107,16 +129,25 @@ Record* FindRecord(HANDLE handle) {
 }
 
 DWORD BeginAttachment(Record* record, bool readOnly) {
+    HANDLE image =
+        CreateFileW(record->Path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (image == INVALID_HANDLE_VALUE)
+        return GetLastError();
     HANDLE marker = CreateFileW(AttachedFile(record->Path.c_str()).c_str(), GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (marker == INVALID_HANDLE_VALUE)
-        return GetLastError();
+    if (marker == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        CloseHandle(image);
+        return error;
+    }
     std::string text =
         ToUtf8(std::wstring(readOnly ? L"ro" : L"rw") + L"\t" +
                std::to_wstring(GetCurrentProcessId()) + L"\t" + record->Path + L"\n");
     DWORD written = 0;
     WriteFile(marker, text.data(), DWORD(text.size()), &written, nullptr);
+    record->HeldImage = image;
     record->AttachedMarker = marker;
     record->Attached = true;
     record->ReadOnly = readOnly;
@@ -127,7 +158,8 @@ void EndAttachment(Record* record) {
     if (!record->Attached)
         return;
     CloseHandle(record->AttachedMarker);
-    record->AttachedMarker = nullptr;
+    CloseHandle(record->HeldImage);
+    record->AttachedMarker = record->HeldImage = nullptr;
     record->Attached = false;
     record->ReadOnly = false;
 }

@@ -1,6 +1,9 @@
-// Open virtual disk handles. The caller's handle is the client end of a private named pipe:
-// when the caller closes it, a watcher thread sees the pipe break and ends the attachment,
-// although CloseHandle itself never reaches this library.
+// Open virtual disk handles. The caller's handle is the server end of a named pipe whose
+// client end this library reads: when the caller closes its handle, the read breaks and a
+// watcher thread ends the attachment, although CloseHandle never reaches this library.
+// A handle that may attach or change the image uses a pipe named after the image, which
+// only one handle at a time can create, in any process; the pipe's name is free again the
+// moment that handle closes. The image file itself is held only while attached.
 #pragma once
 #include <string>
 #include <windows.h>
@@ -11,14 +14,14 @@ namespace standin {
 
 struct Record {
     HANDLE CallerEnd = nullptr; // the value handed out
-    HANDLE Pipe = nullptr;      // our end, overlapped
-    HANDLE File = nullptr;      // the image file
+    HANDLE Watched = nullptr;   // our end, overlapped
     std::wstring Path;
     DWORD Access = 0;
     ImageInfo Info;
     bool Attached = false;
     bool ReadOnly = false;
-    HANDLE AttachedMarker = nullptr; // delete-on-close file in the state folder
+    HANDLE HeldImage = nullptr;      // while attached: the image, not deletable
+    HANDLE AttachedMarker = nullptr; // while attached: delete-on-close file in the state folder
     bool Closed = false;
 };
 
@@ -31,14 +34,16 @@ class RecordLock {
     RecordLock& operator=(const RecordLock&) = delete;
 };
 
-// Takes ownership of record->File; on success *handle is the caller's end.
-DWORD AddRecord(Record* record, HANDLE* handle);
-// Ends the records whose caller closed the handle, without waiting for their watchers:
-// a closed handle frees its image at once, as on the platform.
+// Makes the caller's handle; ERROR_SHARING_VIOLATION when an exclusive one exists.
+DWORD CreateCallerHandle(Record* record, bool exclusive);
+void DiscardCallerHandle(Record* record);
+// Starts watching the record, which from now on belongs to this module.
+void AddRecord(Record* record);
+// Ends the records whose caller closed the handle, without waiting for their watchers.
 void EndClosedRecords();
 // The live record for a caller's handle, or null (also for a handle the caller closed).
 Record* FindRecord(HANDLE handle);
-// Marks the image attached in the state folder, where other processes can list it.
+// Holds the image and marks it attached in the state folder, where others can list it.
 DWORD BeginAttachment(Record* record, bool readOnly);
 void EndAttachment(Record* record);
 

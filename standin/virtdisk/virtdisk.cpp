@@ -127,33 +127,38 @@ DWORD CheckOpenArguments(PVIRTUAL_STORAGE_TYPE type, PCWSTR path, DWORD access, 
     return 0;
 }
 
-DWORD OpenImage(DWORD device, const std::wstring& path, DWORD access, PHANDLE handle) {
-    DWORD rights = GENERIC_READ;
-    DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    if (access & AccessWrites)
-        rights |= GENERIC_WRITE;
-    // Exclusive holders ask for DELETE and refuse to share it: two of them collide in the
-    // file system, across processes too, while plain readers pass.
-    if (access & AccessExclusive) {
-        rights |= DELETE;
-        sharing &= ~FILE_SHARE_DELETE;
-    }
-    HANDLE file = CreateFileW(path.c_str(), rights, sharing, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+HANDLE OpenImageFile(const std::wstring& path, bool write) {
+    return CreateFileW(path.c_str(), GENERIC_READ | (write ? GENERIC_WRITE : 0),
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+DWORD ProbeFile(Record* record, DWORD device) {
+    HANDLE file = OpenImageFile(record->Path, record->Access & AccessWrites);
     if (file == INVALID_HANDLE_VALUE)
         return GetLastError();
+    DWORD code = ProbeImage(file, record->Path, device, &record->Info);
+    CloseHandle(file);
+    return code;
+}
+
+DWORD OpenImage(DWORD device, const std::wstring& path, DWORD access, PHANDLE handle) {
     auto* record = new Record;
-    record->File = file;
     record->Path = path;
     record->Access = access;
-    DWORD code = ProbeImage(file, path, device, &record->Info);
-    if (!code)
-        code = AddRecord(record, handle);
-    if (code) {
-        CloseHandle(file);
-        delete record;
+    DWORD code = CreateCallerHandle(record, access & AccessExclusive);
+    if (!code) {
+        code = ProbeFile(record, device);
+        if (code)
+            DiscardCallerHandle(record);
     }
-    return code;
+    if (code) {
+        delete record;
+        return code;
+    }
+    AddRecord(record);
+    *handle = record->CallerEnd;
+    return 0;
 }
 
 DWORD AttachChecks(Record* record, DWORD flags) {
@@ -179,7 +184,18 @@ DWORD CompactChecks(Record* record) {
         return ErrorVhdInvalidType;
     if ((record->Attached && !record->ReadOnly) || info.LogPending)
         return ErrorVhdInvalidState;
-    return CompactImage(record->File, info);
+    HANDLE file = OpenImageFile(record->Path, true);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError();
+    DWORD code = CompactImage(file, info);
+    CloseHandle(file);
+    return code;
+}
+
+uint64_t PhysicalSize(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
+    return uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
 }
 
 DWORD FillInformation(const Record* record, PULONG size, PGET_VIRTUAL_DISK_INFO info,
@@ -206,7 +222,7 @@ DWORD FillInformation(const Record* record, PULONG size, PGET_VIRTUAL_DISK_INFO 
     switch (info->Version) {
     case GET_VIRTUAL_DISK_INFO_SIZE:
         info->Size.VirtualSize = image.VirtualSize;
-        info->Size.PhysicalSize = FileSize(record->File);
+        info->Size.PhysicalSize = PhysicalSize(record->Path);
         info->Size.BlockSize = image.Subtype == SubtypeFixed ? 0 : image.BlockSize;
         info->Size.SectorSize = image.SectorSize;
         break;

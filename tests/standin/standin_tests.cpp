@@ -431,6 +431,8 @@ TEST_F(StandinTest, ClosingTheHandleEndsTheAttachment) {
     ASSERT_EQ(Open(path, Vhdx, All, &handle), 0u);
     ASSERT_EQ(Attach(handle, NoFlags), 0u);
     ASSERT_EQ(standin::ListAttached().size(), 1u);
+    EXPECT_FALSE(DeleteFileW(path.c_str())) << "an attached image is in use";
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
     ASSERT_TRUE(CloseHandle(handle));
     EXPECT_EQ(DetachVirtualDisk(handle, DETACH_VIRTUAL_DISK_FLAG_NONE, 0),
               DWORD(ERROR_INVALID_PARAMETER));
@@ -441,6 +443,8 @@ TEST_F(StandinTest, ClosingTheHandleEndsTheAttachment) {
     EXPECT_TRUE(closed);
     Handle again;
     EXPECT_EQ(Open(path, Vhdx, All, again.put()), 0u) << "the image is free again";
+    again.reset();
+    EXPECT_TRUE(DeleteFileW(path.c_str())) << "a closed, unattached handle holds nothing";
 }
 
 TEST_F(StandinTest, AttachNeedsTheVolumePrivilegeHeldButNotEnabled) {
