@@ -1,0 +1,426 @@
+#include "probe.h"
+#include <commctrl.h>
+#include <shellapi.h>
+#include <tlhelp32.h>
+#include <cstdio>
+#include <utility>
+
+namespace probe {
+
+namespace {
+
+// Room for the longest path a row can hold, terminator included.
+constexpr int RemoteTextChars = 32800;
+
+std::wstring ClassOf(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, ARRAYSIZE(name));
+    return name;
+}
+
+std::wstring TextOf(HWND window) {
+    // WM_GETTEXT is marshalled across processes; GetWindowTextW would not ask a child.
+    wchar_t text[4096] = {};
+    SendMessageTimeoutW(window, WM_GETTEXT, ARRAYSIZE(text), reinterpret_cast<LPARAM>(text),
+                        SMTO_ABORTIFHUNG, 2000, nullptr);
+    return text;
+}
+
+struct WindowSearch {
+    DWORD Pid;
+    const wchar_t* Class;
+    const wchar_t* Title; // null: any
+    std::vector<HWND> Found;
+};
+
+BOOL CALLBACK CollectTopLevel(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<WindowSearch*>(context);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (search->Pid && pid != search->Pid)
+        return TRUE;
+    if (ClassOf(window) != search->Class)
+        return TRUE;
+    if (search->Title) {
+        wchar_t title[64] = {};
+        GetWindowTextW(window, title, ARRAYSIZE(title));
+        if (lstrcmpW(title, search->Title) != 0)
+            return TRUE;
+    }
+    search->Found.push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> TopLevelWindows(DWORD pid, const wchar_t* cls, const wchar_t* title) {
+    WindowSearch search{pid, cls, title, {}};
+    EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&search));
+    return search.Found;
+}
+
+bool ThreadAtIdlePriority(HWND window) {
+    DWORD tid = GetWindowThreadProcessId(window, nullptr);
+    HANDLE thread = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, tid);
+    if (!thread)
+        return false;
+    int priority = GetThreadPriority(thread);
+    CloseHandle(thread);
+    return priority == THREAD_PRIORITY_IDLE;
+}
+
+// One block in the target: the LVITEMW, then its text buffer.
+class RemoteItem {
+  public:
+    explicit RemoteItem(HANDLE process) : process_(process) {
+        base_ = static_cast<BYTE*>(
+            VirtualAllocEx(process, nullptr, sizeof(LVITEMW) + RemoteTextChars * sizeof(wchar_t),
+                           MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    }
+    ~RemoteItem() {
+        if (base_)
+            VirtualFreeEx(process_, base_, 0, MEM_RELEASE);
+    }
+    RemoteItem(const RemoteItem&) = delete;
+    RemoteItem& operator=(const RemoteItem&) = delete;
+    explicit operator bool() const { return base_ != nullptr; }
+
+    // LVM_GETITEMW for one sub-item; text and image always, the rest as mask asks.
+    bool Get(HWND list, int row, int subItem, UINT extraMask, LVITEMW* item, std::wstring* text) {
+        LVITEMW request = {};
+        request.mask = LVIF_TEXT | LVIF_IMAGE | extraMask;
+        request.iItem = row;
+        request.iSubItem = subItem;
+        request.stateMask = LVIS_STATEIMAGEMASK;
+        request.pszText = reinterpret_cast<wchar_t*>(base_ + sizeof(LVITEMW));
+        request.cchTextMax = RemoteTextChars;
+        wchar_t empty = 0;
+        if (!WriteProcessMemory(process_, base_, &request, sizeof(request), nullptr) ||
+            !WriteProcessMemory(process_, request.pszText, &empty, sizeof(empty), nullptr))
+            return false;
+        DWORD_PTR result = 0;
+        if (!SendMessageTimeoutW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(base_),
+                                 SMTO_ABORTIFHUNG, 5000, &result) ||
+            !result)
+            return false;
+        if (!ReadProcessMemory(process_, base_, item, sizeof(*item), nullptr))
+            return false;
+        // The control may answer with a pointer of its own instead of filling ours.
+        std::vector<wchar_t> buffer(RemoteTextChars + 1, 0);
+        SIZE_T got = 0;
+        if (item->pszText &&
+            !ReadProcessMemory(process_, item->pszText, buffer.data(),
+                               RemoteTextChars * sizeof(wchar_t), &got) &&
+            got == 0)
+            return false;
+        text->assign(buffer.data());
+        return true;
+    }
+
+  private:
+    HANDLE process_;
+    BYTE* base_ = nullptr;
+};
+
+} // namespace
+
+std::wstring GetEnv(const wchar_t* name) {
+    wchar_t value[32768];
+    DWORD n = GetEnvironmentVariableW(name, value, ARRAYSIZE(value));
+    if (n == 0 || n >= ARRAYSIZE(value))
+        return {};
+    return value;
+}
+
+std::wstring WindowsPath(const std::wstring& path) {
+    if (path.empty() || path[0] != L'/')
+        return path;
+    // Wine maps the Unix root to drive Z: unless the prefix was changed.
+    using ToDos = wchar_t*(CDECL*)(const char*);
+    auto toDos = reinterpret_cast<ToDos>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
+    if (toDos) {
+        if (wchar_t* dos = toDos(Narrow(path).c_str())) {
+            std::wstring result = dos;
+            HeapFree(GetProcessHeap(), 0, dos);
+            return result;
+        }
+    }
+    std::wstring result = L"Z:" + path;
+    for (wchar_t& c : result)
+        if (c == L'/')
+            c = L'\\';
+    return result;
+}
+
+std::wstring TesselExe() {
+    std::wstring exe = GetEnv(L"TESSEL_EXE");
+    if (!exe.empty())
+        return WindowsPath(exe);
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path = self;
+    for (int up = 0; up < 3; ++up)
+        path.resize(path.find_last_of(L'\\') == std::wstring::npos ? 0 : path.find_last_of(L'\\'));
+    return path + L"\\tessel.exe";
+}
+
+std::string Narrow(const std::wstring& text) {
+    if (text.empty())
+        return {};
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr,
+                                nullptr);
+    std::string out(n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+Target::~Target() {
+    Close();
+}
+
+Target::Target(Target&& other) noexcept {
+    *this = std::move(other);
+}
+
+Target& Target::operator=(Target&& other) noexcept {
+    if (this != &other) {
+        Close();
+        process_ = std::exchange(other.process_, nullptr);
+        pid_ = std::exchange(other.pid_, 0);
+        window_ = std::exchange(other.window_, nullptr);
+        list_ = std::exchange(other.list_, nullptr);
+    }
+    return *this;
+}
+
+void Target::Close() {
+    if (process_)
+        CloseHandle(process_);
+    process_ = nullptr;
+    pid_ = 0;
+    window_ = list_ = nullptr;
+}
+
+bool Target::Launch(const std::wstring& exe, std::wstring* error) {
+    Close();
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &info)) {
+        if (error)
+            *error =
+                L"CreateProcessW(" + exe + L") failed, error " + std::to_wstring(GetLastError());
+        return false;
+    }
+    CloseHandle(info.hThread);
+    process_ = info.hProcess;
+    pid_ = info.dwProcessId;
+    return true;
+}
+
+bool Target::Attach(DWORD timeoutMs) {
+    Close();
+    HWND found = nullptr;
+    WaitFor(timeoutMs, [&] {
+        found = FindWindowW(TesselClass, TesselTitle);
+        return found != nullptr;
+    });
+    if (!found)
+        return false;
+    GetWindowThreadProcessId(found, &pid_);
+    process_ = OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid_);
+    if (!process_) {
+        pid_ = 0;
+        return false;
+    }
+    FindWindows();
+    return true;
+}
+
+bool Target::FindWindows() {
+    std::vector<HWND> mains = TopLevelWindows(pid_, TesselClass, TesselTitle);
+    window_ = mains.empty() ? nullptr : mains.front();
+    list_ = window_ ? GetDlgItem(window_, ListId) : nullptr;
+    if (list_ && ClassOf(list_) != WC_LISTVIEWW)
+        list_ = nullptr;
+    return window_ && list_;
+}
+
+bool Target::Running() const {
+    return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+}
+
+bool Target::WaitIdle(DWORD timeoutMs) {
+    if (!process_)
+        return false;
+    ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    DWORD waited = WaitForInputIdle(process_, timeoutMs);
+    if (waited == WAIT_TIMEOUT || !Running())
+        return false;
+    // The priority drops only after the load, just before the loop: an earlier idle
+    // moment (a nested wait during start-up) does not count.
+    for (;;) {
+        if (FindWindows() && ThreadAtIdlePriority(window_))
+            return true;
+        if (!Running() || GetTickCount64() >= deadline)
+            return false;
+        Sleep(10);
+    }
+}
+
+bool Target::WaitExit(DWORD timeoutMs, DWORD* exitCode) {
+    if (!process_ || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0)
+        return false;
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process_, &code);
+    if (exitCode)
+        *exitCode = code;
+    return true;
+}
+
+void Target::Kill() {
+    if (Running()) {
+        TerminateProcess(process_, 99);
+        WaitForSingleObject(process_, 5000);
+    }
+}
+
+int Target::RowCount() const {
+    if (!list_)
+        return -1;
+    DWORD_PTR count = 0;
+    if (!SendMessageTimeoutW(list_, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &count))
+        return -1;
+    return int(count);
+}
+
+bool Target::ReadRows(std::vector<Row>* rows) const {
+    rows->clear();
+    int count = RowCount();
+    if (count < 0)
+        return false;
+    RemoteItem remote(process_);
+    if (!remote)
+        return false;
+    for (int i = 0; i < count; ++i) {
+        Row row;
+        LVITEMW item = {};
+        if (!remote.Get(list_, i, 0, LVIF_PARAM | LVIF_STATE, &item, &row.Path))
+            return false;
+        row.PathImage = item.iImage;
+        row.Handle = item.lParam;
+        row.CheckState = int((item.state & LVIS_STATEIMAGEMASK) >> 12);
+        if (!remote.Get(list_, i, 1, 0, &item, &row.Status))
+            return false;
+        row.StatusImage = item.iImage;
+        if (!remote.Get(list_, i, 2, 0, &item, &row.Startup))
+            return false;
+        row.StartupImage = item.iImage;
+        rows->push_back(std::move(row));
+    }
+    return true;
+}
+
+std::vector<Row> Target::Rows() const {
+    std::vector<Row> rows;
+    ReadRows(&rows);
+    return rows;
+}
+
+bool Target::Post(UINT message, WPARAM wParam, LPARAM lParam) const {
+    return window_ && PostMessageW(window_, message, wParam, lParam);
+}
+
+bool Target::TrayIconPresent() const {
+    if (!window_)
+        return false;
+    NOTIFYICONDATAW data = {};
+    data.cbSize = sizeof(data);
+    data.hWnd = window_;
+    data.uID = 0;
+    data.uFlags = 0;
+    return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+}
+
+std::vector<Box> Target::Boxes() const {
+    std::vector<Box> boxes;
+    for (HWND dialog : TopLevelWindows(pid_, L"#32770", nullptr)) {
+        if (!IsWindowVisible(dialog))
+            continue;
+        Box box;
+        box.Window = dialog;
+        wchar_t caption[512] = {};
+        GetWindowTextW(dialog, caption, ARRAYSIZE(caption));
+        box.Caption = caption;
+        if (HWND text = GetDlgItem(dialog, 0xFFFF))
+            box.Text = TextOf(text);
+        for (HWND child = GetWindow(dialog, GW_CHILD); child;
+             child = GetWindow(child, GW_HWNDNEXT)) {
+            if (lstrcmpiW(ClassOf(child).c_str(), L"Button") != 0 || !IsWindowVisible(child))
+                continue;
+            box.Buttons.push_back({GetDlgCtrlID(child), TextOf(child), child});
+        }
+        boxes.push_back(std::move(box));
+    }
+    return boxes;
+}
+
+bool Target::WaitBox(DWORD timeoutMs, Box* box) const {
+    return WaitFor(timeoutMs, [&] {
+        std::vector<Box> boxes = Boxes();
+        if (boxes.empty())
+            return false;
+        *box = boxes.front();
+        return true;
+    });
+}
+
+bool PressButton(const Box& box, int id) {
+    for (const BoxButton& button : box.Buttons)
+        if (button.Id == id)
+            return PostMessageW(box.Window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                                reinterpret_cast<LPARAM>(button.Window)) != FALSE;
+    return false;
+}
+
+int KillStrayTessels() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return 0;
+    int killed = 0;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+        if (lstrcmpiW(entry.szExeFile, L"tessel.exe") != 0)
+            continue;
+        if (HANDLE process =
+                OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID)) {
+            if (TerminateProcess(process, 99)) {
+                WaitForSingleObject(process, 5000);
+                ++killed;
+            }
+            CloseHandle(process);
+        }
+    }
+    CloseHandle(snapshot);
+    return killed;
+}
+
+std::wstring Describe(const Row& row) {
+    wchar_t images[96];
+    swprintf(images, ARRAYSIZE(images), L"check %d, images %d/%d/%d, handle %s", row.CheckState,
+             row.PathImage, row.StatusImage, row.StartupImage, row.Handle ? L"set" : L"0");
+    return L"\"" + row.Path + L"\" | \"" + row.Status + L"\" | \"" + row.Startup + L"\" | " +
+           images;
+}
+
+std::wstring Describe(const std::vector<Row>& rows) {
+    std::wstring out;
+    for (size_t i = 0; i < rows.size(); ++i)
+        out += L"  row " + std::to_wstring(i) + L": " + Describe(rows[i]) + L"\n";
+    return out.empty() ? L"  (no rows)\n" : out;
+}
+
+} // namespace probe

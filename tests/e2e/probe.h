@@ -1,0 +1,124 @@
+// Drives a running tessel.exe from outside, as a user or the shell would: finds its
+// window and list, reads the rows across the process boundary, posts the private
+// messages, answers its message boxes, and watches it end.
+#pragma once
+#include <windows.h>
+#include <string>
+#include <vector>
+
+namespace probe {
+
+constexpr wchar_t TesselClass[] = L"{6F1C2B7A-93D4-4E85-B0A2-5C7E19D4F360}";
+constexpr wchar_t TesselTitle[] = L"Tessel";
+constexpr UINT QuitRequest = WM_USER + 1;
+constexpr UINT TrayCallback = WM_USER + 100;
+constexpr int ListId = 1;
+
+// One list row as the live control holds it.
+struct Row {
+    std::wstring Path;
+    std::wstring Status;
+    std::wstring Startup;
+    int CheckState = -1; // state image index: 1 unchecked, 2 checked
+    int PathImage = -1;
+    int StatusImage = -1;
+    int StartupImage = -1;
+    LPARAM Handle = 0; // item data: the attached image's handle, or 0
+};
+
+struct BoxButton {
+    int Id = 0;
+    std::wstring Text;
+    HWND Window = nullptr;
+};
+
+// A top-level dialog (#32770) of the target process.
+struct Box {
+    HWND Window = nullptr;
+    std::wstring Caption;
+    std::wstring Text; // static 0xFFFF, the message box's text
+    std::vector<BoxButton> Buttons;
+};
+
+// A Unix path (as CMake and the scripts name files) in a form Windows calls accept.
+std::wstring WindowsPath(const std::wstring& path);
+// tessel.exe as TESSEL_EXE names it, else the build's copy two folders above this program.
+std::wstring TesselExe();
+std::wstring GetEnv(const wchar_t* name);
+
+class Target {
+  public:
+    Target() = default;
+    ~Target();
+    Target(Target&& other) noexcept;
+    Target& operator=(Target&& other) noexcept;
+    Target(const Target&) = delete;
+    Target& operator=(const Target&) = delete;
+
+    // Starts exe with no arguments, as the Run key does.
+    bool Launch(const std::wstring& exe, std::wstring* error = nullptr);
+    // Takes hold of an instance that is already running (found by its main window).
+    bool Attach(DWORD timeoutMs);
+
+    // Start-up has finished: the message loop waits for input (WaitForInputIdle), the
+    // main window and its list exist, and the window's thread runs at idle priority.
+    bool WaitIdle(DWORD timeoutMs);
+    bool Running() const;
+    // Waits for the process to end; false on timeout.
+    bool WaitExit(DWORD timeoutMs, DWORD* exitCode = nullptr);
+    void Kill();
+
+    HWND Window() const { return window_; }
+    HWND List() const { return list_; }
+    DWORD Pid() const { return pid_; }
+    HANDLE Process() const { return process_; }
+
+    int RowCount() const;
+    // Every row; false when the list cannot be read.
+    bool ReadRows(std::vector<Row>* rows) const;
+    std::vector<Row> Rows() const;
+
+    bool Post(UINT message, WPARAM wParam, LPARAM lParam) const;
+    // The shell's double-click on the tray icon.
+    bool PostTrayDoubleClick() const { return Post(TrayCallback, 0, WM_LBUTTONDBLCLK); }
+    bool PostQuitRequest() const { return Post(QuitRequest, 0, 0); }
+    // The shell accepts a change to an icon only while it holds one for (window, 0).
+    bool TrayIconPresent() const;
+    bool WindowVisible() const { return window_ && IsWindowVisible(window_); }
+
+    std::vector<Box> Boxes() const;
+    // Waits until the process shows a dialog; false on timeout.
+    bool WaitBox(DWORD timeoutMs, Box* box) const;
+
+  private:
+    bool FindWindows();
+    void Close();
+
+    HANDLE process_ = nullptr;
+    DWORD pid_ = 0;
+    HWND window_ = nullptr;
+    HWND list_ = nullptr;
+};
+
+// Clicks the button with this id.
+bool PressButton(const Box& box, int id);
+// Polls condition every 10 ms until it holds or the time is up; returns its last value.
+template <typename Condition> bool WaitFor(DWORD timeoutMs, Condition condition) {
+    ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (condition())
+            return true;
+        if (GetTickCount64() >= deadline)
+            return false;
+        Sleep(10);
+    }
+}
+
+// Ends every tessel.exe of this Wine prefix that a failed test may have left behind.
+int KillStrayTessels();
+
+std::wstring Describe(const Row& row);
+std::wstring Describe(const std::vector<Row>& rows);
+std::string Narrow(const std::wstring& text);
+
+} // namespace probe

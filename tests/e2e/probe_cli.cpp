@@ -1,0 +1,101 @@
+// probe.exe: the probe library for scripts. Works on the running Tessel of this prefix.
+//   probe wait-idle [ms]   wait until start-up has finished and the loop is idle
+//   probe rows             print every row: path, status, startup text, check, images
+//   probe show             the tray double-click; waits until the window is shown
+//   probe tray             say whether the tray icon is there
+//   probe boxes            list the message boxes Tessel shows
+//   probe press ID         press button ID in Tessel's first message box
+//   probe quit [ms]        the quit request; waits for the end and prints the exit code
+#include "probe.h"
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+void Print(const std::wstring& text) {
+    std::string utf8 = probe::Narrow(text);
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), DWORD(utf8.size()), &written, nullptr);
+}
+
+int Fail(const std::wstring& text) {
+    Print(L"probe: " + text + L"\n");
+    return 2;
+}
+
+DWORD Milliseconds(int argc, wchar_t** argv, DWORD fallback) {
+    return argc > 2 ? DWORD(_wtoi(argv[2])) : fallback;
+}
+
+std::wstring Images(const probe::Row& row) {
+    return std::to_wstring(row.PathImage) + L"/" + std::to_wstring(row.StatusImage) + L"/" +
+           std::to_wstring(row.StartupImage);
+}
+
+int Rows(const probe::Target& target) {
+    std::vector<probe::Row> rows;
+    if (!target.ReadRows(&rows))
+        return Fail(L"cannot read the list");
+    for (const probe::Row& row : rows)
+        Print(row.Path + L"\t" + row.Status + L"\t" + row.Startup + L"\t" +
+              (row.CheckState == 2 ? L"checked" : L"unchecked") + L"\t" + Images(row) + L"\n");
+    return 0;
+}
+
+int Boxes(const probe::Target& target) {
+    for (const probe::Box& box : target.Boxes()) {
+        std::wstring buttons;
+        for (const probe::BoxButton& button : box.Buttons)
+            buttons += L" [" + std::to_wstring(button.Id) + L" " + button.Text + L"]";
+        Print(box.Caption + L"\t" + box.Text + L"\t" + buttons + L"\n");
+    }
+    return 0;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2)
+        return Fail(L"usage: probe wait-idle|rows|show|tray|boxes|press ID|quit");
+    std::wstring command = argv[1];
+    probe::Target target;
+    if (!target.Attach(command == L"wait-idle" ? Milliseconds(argc, argv, 30000) : 2000))
+        return Fail(L"no running Tessel window");
+
+    if (command == L"wait-idle")
+        return target.WaitIdle(Milliseconds(argc, argv, 30000)) ? 0 : Fail(L"not idle in time");
+    if (command == L"rows")
+        return Rows(target);
+    if (command == L"show") {
+        target.PostTrayDoubleClick();
+        if (!probe::WaitFor(5000, [&] { return target.WindowVisible(); }))
+            return Fail(L"the window did not show");
+        // The icon goes just after the window shows.
+        bool iconGone = probe::WaitFor(2000, [&] { return !target.TrayIconPresent(); });
+        Print(std::wstring(L"window shown; tray icon ") + (iconGone ? L"removed" : L"still there") +
+              L"\n");
+        return 0;
+    }
+    if (command == L"tray") {
+        Print(target.TrayIconPresent() ? L"tray icon present\n" : L"no tray icon\n");
+        return 0;
+    }
+    if (command == L"boxes")
+        return Boxes(target);
+    if (command == L"press") {
+        probe::Box box;
+        if (argc < 3 || !target.WaitBox(2000, &box))
+            return Fail(L"no message box");
+        return probe::PressButton(box, _wtoi(argv[2])) ? 0 : Fail(L"no such button");
+    }
+    if (command == L"quit") {
+        target.PostQuitRequest();
+        DWORD code = 0;
+        if (!target.WaitExit(Milliseconds(argc, argv, 10000), &code))
+            return Fail(L"Tessel did not end");
+        Print(L"Tessel ended with exit code " + std::to_wstring(code) + L"\n");
+        return 0;
+    }
+    return Fail(L"unknown command " + command);
+}
