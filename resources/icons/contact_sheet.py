@@ -4,11 +4,13 @@ enlarged, over a light and a dark background, to judge them by eye.
 
     contact_sheet.py OUT.png ICO...
 """
+import os
 import struct
 import sys
 import zlib
 
-sys.path.insert(0, __import__("os").path.dirname(__file__))
+sys.dont_write_bytecode = True  # the build must leave the source tree untouched
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from make_icons import png_bytes  # noqa: E402
 
 ZOOM = 4
@@ -21,16 +23,15 @@ def read_ico(path):
     assert kind == 1, path
     images = []
     for i in range(count):
-        w, h, _, _, _, bits, size, off = struct.unpack_from("<BBBBHHII", data, 6 + 16 * i)
+        size, off = struct.unpack_from("<II", data, 6 + 16 * i + 8)
         blob = data[off:off + size]
         images.append(decode_png(blob) if blob[:4] == b"\x89PNG" else decode_dib(blob))
     return images
 
 
 def decode_dib(blob):
-    _, w, h2, _, bits = struct.unpack_from("<IiiHH", blob, 0)
-    assert bits == 32
-    n = w
+    _, n, _, _, bits = struct.unpack_from("<IiiHH", blob, 0)
+    assert bits == 32, "only 32-bit images are drawn here"
     rows = []
     for y in range(n):
         start = 40 + (n - 1 - y) * n * 4

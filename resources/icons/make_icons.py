@@ -254,10 +254,11 @@ def draw_startup_yes(c):
     c.fill([scaled([(14 - fold, 15), (14 - fold, 15 - fold), (14, 15 - fold)], k)], rgb("#9C7F1E"))
     c.fill([inset(scaled([(14 - fold, 15), (14 - fold, 15 - fold), (14, 15 - fold)], k), w * 0.6)],
            rgb("#E8C030"))
+    # ruled lines, on whole pixels up to 32 px
     lw = 1.0 if c.n <= 32 else w
-    for y, x1 in ((8, 12), (10.5, 12), (13, 10)):
-        yy = round(y * k - lw / 2) if c.n <= 32 else y * k - lw / 2
-        c.fill([rect(4 * k, yy, x1 * k - (1 if c.n <= 32 and y == 13 else 0), yy + lw)], rgb("#8A7A50"))
+    for y, x1 in ((8, 12), (10.5, 12), (13, 9.5)):
+        top = round(y * k - lw / 2) if c.n <= 32 else y * k - lw / 2
+        c.fill([rect(4 * k, top, round(x1 * k), top + lw)], rgb("#8A7A50"))
     # pin: shadow, needle, head, highlight
     if c.n >= 32:
         c.fill([ellipse(9.2 * k, 6.0 * k, 2.2 * k, 1.0 * k)], rgb("#000000", 0.18))

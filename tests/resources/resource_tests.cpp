@@ -16,7 +16,9 @@
 
 namespace {
 
-HINSTANCE Self() { return GetModuleHandleW(nullptr); }
+HINSTANCE Self() {
+    return GetModuleHandleW(nullptr);
+}
 
 // ----------------------------------------------------------------- menus
 
@@ -127,14 +129,15 @@ TEST_P(MenuTest, EveryItemAsTabled) {
     DestroyMenu(bar);
 }
 
-void PrintTo(const MenuCase& c, std::ostream* os) { *os << c.Name; }
+void PrintTo(const MenuCase& c, std::ostream* os) {
+    *os << c.Name;
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Resources, MenuTest,
-    ::testing::Values(MenuCase{"MainMenu", IDM_MAINMENU, {L"&File", L"&Help"}, kMainMenu,
-                               std::size(kMainMenu)},
-                      MenuCase{"ContextMenu", IDM_CONTEXT, {L"222"}, kContextMenu,
-                               std::size(kContextMenu)}),
+    ::testing::Values(
+        MenuCase{"MainMenu", IDM_MAINMENU, {L"&File", L"&Help"}, kMainMenu, std::size(kMainMenu)},
+        MenuCase{"ContextMenu", IDM_CONTEXT, {L"222"}, kContextMenu, std::size(kContextMenu)}),
     [](const ::testing::TestParamInfo<MenuCase>& p) { return std::string(p.param.Name); });
 
 TEST(ContextMenu, HasNoDiskInformationItem) {
@@ -264,9 +267,7 @@ struct DialogCase {
 };
 
 std::vector<DialogCase> DialogCases() {
-    const std::wstring support = Link(TESSEL_SUPPORT_EMAIL);
-    static std::wstring supportText; // outlives the rows that point at it
-    supportText = support;
+    static const std::wstring supportText = Link(TESSEL_SUPPORT_EMAIL); // the rows point into it
     return {
         {"About",
          IDD_ABOUT,
@@ -300,8 +301,8 @@ std::vector<DialogCase> DialogCases() {
          {
              {IDC_RUN_AT_STARTUP, L"Button", L"Run Tessel at Windows starts", kCheck, 23, 19, 116,
               10},
-             {IDC_CHECK_UPDATES, L"Button", L"Check for program updates at startup", kCheck, 23,
-              34, 137, 10},
+             {IDC_CHECK_UPDATES, L"Button", L"Check for program updates at startup", kCheck, 23, 34,
+              137, 10},
              {IDOK, L"Button", kOk, kDefButton, 125, 63, 50, 14},
              {IDCANCEL, L"Button", L"Cancel", kButton, 180, 63, 50, 14},
          }},
@@ -332,7 +333,9 @@ std::vector<DialogCase> DialogCases() {
     };
 }
 
-INT_PTR CALLBACK QuietDialog(HWND, UINT, WPARAM, LPARAM) { return 0; }
+INT_PTR CALLBACK QuietDialog(HWND, UINT, WPARAM, LPARAM) {
+    return 0;
+}
 
 class DialogTest : public ::testing::TestWithParam<DialogCase> {
   protected:
@@ -443,10 +446,14 @@ TEST_P(DialogTest, CreatedDialogMatchesTable) {
     DestroyWindow(dlg);
 }
 
-void PrintTo(const DialogCase& c, std::ostream* os) { *os << c.Name; }
+void PrintTo(const DialogCase& c, std::ostream* os) {
+    *os << c.Name;
+}
 
 INSTANTIATE_TEST_SUITE_P(Resources, DialogTest, ::testing::ValuesIn(DialogCases()),
-                         [](const ::testing::TestParamInfo<DialogCase>& p) { return std::string(p.param.Name); });
+                         [](const ::testing::TestParamInfo<DialogCase>& p) {
+                             return std::string(p.param.Name);
+                         });
 
 TEST(AboutDialog, OwnLinesNameTheProductValues) {
     bool ok = false;
@@ -577,15 +584,17 @@ TEST_P(IconTest, SmallImageShowsItsPicture) {
     }
 }
 
-void PrintTo(const IconCase& c, std::ostream* os) { *os << c.Name; }
+void PrintTo(const IconCase& c, std::ostream* os) {
+    *os << c.Name;
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Resources, IconTest,
     ::testing::Values(IconCase{"App", IDI_APP, {16, 32, 48, 256}, IconCase::Any},
                       IconCase{"Disk", IDI_LIST_DISK, {16, 32}, IconCase::Any},
                       IconCase{"Error", IDI_LIST_ERROR, {16, 32}, IconCase::Amber},
-                      IconCase{"StartupYes", IDI_LIST_STARTUP_YES, {16, 32},
-                               IconCase::RedAndYellow},
+                      IconCase{
+                          "StartupYes", IDI_LIST_STARTUP_YES, {16, 32}, IconCase::RedAndYellow},
                       IconCase{"StartupNo", IDI_LIST_STARTUP_NO, {16, 32}, IconCase::Grey}),
     [](const ::testing::TestParamInfo<IconCase>& p) { return std::string(p.param.Name); });
 
@@ -633,8 +642,8 @@ TEST(Manifest, NamesEveryRequiredElement) {
     };
     for (const Row& r : rows)
         for (const char* part : r.Parts)
-            EXPECT_NE(r.Element.find(part), std::string::npos) << r.What << ": " << part << " in "
-                                                               << r.Element.substr(0, 400);
+            EXPECT_NE(r.Element.find(part), std::string::npos)
+                << r.What << ": " << part << " in " << r.Element.substr(0, 400);
     size_t count = 0;
     for (size_t at = xml.find("<supportedOS"); at != std::string::npos;
          at = xml.find("<supportedOS", at + 1))
@@ -666,15 +675,16 @@ TEST(VersionInfo, NamesTheProduct) {
         const wchar_t* Key;
         const char* Want; // nullptr: any non-empty text
     } const rows[] = {
-        {L"ProductName", "Tessel"},       {L"OriginalFilename", "tessel.exe"},
-        {L"FileVersion", "2.5.0.0"},      {L"ProductVersion", "2.5.0.0"},
-        {L"CompanyName", nullptr},        {L"FileDescription", nullptr},
+        {L"ProductName", "Tessel"},   {L"OriginalFilename", "tessel.exe"},
+        {L"FileVersion", "2.5.0.0"},  {L"ProductVersion", "2.5.0.0"},
+        {L"CompanyName", nullptr},    {L"FileDescription", nullptr},
         {L"LegalCopyright", nullptr},
     };
     for (const Row& r : rows) {
         std::wstring key = std::wstring(L"\\StringFileInfo\\040904b0\\") + r.Key;
         wchar_t* value = nullptr;
-        bool found = VerQueryValueW(raw.data(), key.c_str(), reinterpret_cast<void**>(&value), &len);
+        bool found =
+            VerQueryValueW(raw.data(), key.c_str(), reinterpret_cast<void**>(&value), &len);
         ASSERT_TRUE(found && value) << Narrow(r.Key);
         if (r.Want) {
             EXPECT_EQ(Narrow(value), r.Want) << Narrow(r.Key);

@@ -48,12 +48,18 @@ class Cursor {
             WORD ord = Word();
             if (classField) {
                 switch (ord) {
-                case 0x80: return L"Button";
-                case 0x81: return L"Edit";
-                case 0x82: return L"Static";
-                case 0x83: return L"ListBox";
-                case 0x84: return L"ScrollBar";
-                case 0x85: return L"ComboBox";
+                case 0x80:
+                    return L"Button";
+                case 0x81:
+                    return L"Edit";
+                case 0x82:
+                    return L"Static";
+                case 0x83:
+                    return L"ListBox";
+                case 0x84:
+                    return L"ScrollBar";
+                case 0x85:
+                    return L"ComboBox";
                 }
             }
             return L"#" + std::to_wstring(ord);
@@ -91,7 +97,8 @@ DialogTemplate ReadDialogTemplate(WORD id, bool& ok) {
     if (!ok)
         return t;
     WORD count = 0;
-    if (bytes.size() >= 4 && bytes[0] == 1 && bytes[1] == 0 && bytes[2] == 0xFF && bytes[3] == 0xFF) {
+    if (bytes.size() >= 4 && bytes[0] == 1 && bytes[1] == 0 && bytes[2] == 0xFF &&
+        bytes[3] == 0xFF) {
         t.Extended = true;
         c.Skip(4);
         c.Dword(); // help id
