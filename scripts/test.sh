@@ -9,7 +9,7 @@ testbed_build
 trap testbed_stop EXIT
 testbed_start_display
 testbed_make_template
-testbed_prefix tests win10
+testbed_prefix tests "${TESSEL_WINVER:-win10}"
 
 cd "$BUILD_DIR"
 ctest --output-on-failure --timeout 300 "$@"

@@ -48,8 +48,9 @@ TEST_F(Store, WriteStringValueStoresTheTerminatorUpToTheLimit) {
         EXPECT_TRUE(stored.Found) << c.Name;
         EXPECT_EQ(static_cast<DWORD>(REG_SZ), stored.Type) << c.Name;
         EXPECT_EQ(c.ExpectedBytes, stored.Bytes) << c.Name;
-        if (c.ExpectedBytes)
+        if (c.ExpectedBytes) {
             EXPECT_EQ(text, stored.Text) << c.Name;
+        }
     }
     EXPECT_EQ(L"+", (WriteStringValue(scratch_.get(), L"flag", L"+"),
                      ReadValue(HKEY_LOCAL_MACHINE, ScratchPath, L"flag").Text));
@@ -83,8 +84,9 @@ TEST_F(Store, CheckForUpdateIsAFourByteWordOfAnyType) {
                            static_cast<DWORD>(c.Data.size()));
         DWORD value = 0xDEADBEEF;
         EXPECT_EQ(c.Read, ReadCheckForUpdate(&value)) << c.Name;
-        if (c.Read)
+        if (c.Read) {
             EXPECT_EQ(c.Value, value) << c.Name;
+        }
     }
     App.SettingsKey.reset();
     DWORD value = 0;

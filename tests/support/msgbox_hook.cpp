@@ -77,17 +77,28 @@ LRESULT CALLBACK BoxAnswerer::Hook(int code, WPARAM wParam, LPARAM lParam) {
         auto window = reinterpret_cast<HWND>(wParam);
         wchar_t cls[16] = {};
         GetClassNameW(window, cls, ARRAYSIZE(cls));
-        if (lstrcmpW(cls, L"#32770") == 0)
-            Current->Answer(window);
+        // Read the box once its dialog loop runs: its default button is set after activation.
+        if (lstrcmpW(cls, L"#32770") == 0 && !GetPropW(window, L"tessel.answered")) {
+            SetPropW(window, L"tessel.answered", reinterpret_cast<HANDLE>(1));
+            Current->pending_.push_back(window);
+            SetTimer(nullptr, 0, 1, AnswerPending);
+        }
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-void BoxAnswerer::Answer(HWND dialog) {
-    // A dialog activates again when a box it owns closes; answer each window once.
-    if (GetPropW(dialog, L"tessel.answered"))
+void CALLBACK BoxAnswerer::AnswerPending(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    if (!Current)
         return;
-    SetPropW(dialog, L"tessel.answered", reinterpret_cast<HANDLE>(1));
+    std::vector<HWND> pending;
+    pending.swap(Current->pending_);
+    for (HWND dialog : pending)
+        if (IsWindow(dialog))
+            Current->Answer(dialog);
+}
+
+void BoxAnswerer::Answer(HWND dialog) {
     ShownBox box = ReadBox(dialog);
     boxes_.push_back(box);
     if (handler_ && handler_(dialog, box))

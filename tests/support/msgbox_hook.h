@@ -31,12 +31,14 @@ class BoxAnswerer {
 
   private:
     static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam);
+    static void CALLBACK AnswerPending(HWND, UINT, UINT_PTR timer, DWORD);
     void Answer(HWND dialog);
 
     HHOOK hook_ = nullptr;
     std::vector<int> answers_;
     std::function<bool(HWND, const ShownBox&)> handler_;
     std::vector<ShownBox> boxes_;
+    std::vector<HWND> pending_;
 };
 
 // Reads a dialog window as a box (used by the hook, and by tests that walk dialogs).

@@ -1,7 +1,7 @@
 #include "registry_fixtures.h"
 #include <vector>
 
-extern "C" NTSTATUS NTAPI NtDeleteKey(HANDLE key);
+extern "C" LONG NTAPI NtDeleteKey(HANDLE key);
 
 bool BreakKey(const std::wstring& path) {
     HKEY key = nullptr;
