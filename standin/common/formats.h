@@ -41,8 +41,7 @@ constexpr uint32_t HOffSequence = 8, HOffFileWriteGuid = 16, HOffDataWriteGuid =
 constexpr uint32_t LeaveBlocksAllocated = 1, HasParent = 2;
 // BAT entry states.
 constexpr uint64_t StateMask = 7;
-constexpr uint64_t PayloadNotPresent = 0, PayloadZero = 2, PayloadFullyPresent = 6,
-                   PayloadPartiallyPresent = 7;
+constexpr uint64_t PayloadNotPresent = 0, PayloadFullyPresent = 6;
 inline uint64_t ChunkRatio(uint32_t logicalSector, uint32_t blockSize) {
     return (uint64_t(1) << 23) * logicalSector / blockSize;
 }
@@ -65,8 +64,6 @@ constexpr GUID PhysicalSectorSize = {
     0xCDA348C7, 0x445D, 0x4471, {0x9C, 0xC9, 0xE9, 0x88, 0x52, 0x51, 0xC5, 0x56}};
 constexpr GUID Page83Data = {
     0xBECA12AB, 0xB2E6, 0x4523, {0x93, 0xEF, 0xC3, 0x09, 0xE0, 0x00, 0xC7, 0x46}};
-constexpr GUID ParentLocator = {
-    0xA8D35F2D, 0xB30B, 0x454D, {0xAB, 0xD7, 0xD3, 0xD8, 0x48, 0x34, 0xAB, 0x0C}};
 } // namespace vhdx
 
 namespace iso {
