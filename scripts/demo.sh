@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Tessel's main job as a logon runs it, in a throwaway Wine prefix with the stand-in disk
+# service: a demo set of images is registered for the current user, tessel.exe starts
+# with no arguments (as the Run key starts it), mounts the marked images and waits in the
+# tray. The script prints the live list and the attached images, shows the window as a
+# tray double-click does, saves a screenshot, and ends Tessel with its quit request.
+#   DEMO_WINVER=win7|win8|win10 (default win10): the Windows version Wine reports.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+[ "$(id -u)" = 0 ] && "$here/install-deps.sh"
+source "$here/testbed.sh"
+
+winver=${DEMO_WINVER:-win10}
+demo_dir=$BUILD_DIR/demo
+shot=$demo_dir/tessel-demo.png
+tools=(tessel virtdisk_standin mkimage standinctl probe keeper)
+
+echo "== Building"
+testbed_build --target "${tools[@]}" >/dev/null
+trap testbed_stop EXIT
+testbed_start_display
+testbed_make_template
+testbed_prefix demo "$winver"
+mkdir -p "$demo_dir"
+
+probe() { wine "$BUILD_DIR/tests/e2e/probe.exe" "$@"; }
+standinctl() { wine "$BUILD_DIR/standin/standinctl.exe" "$@"; }
+mkimage() { wine "$BUILD_DIR/standin/mkimage.exe" "$@" >/dev/null; }
+
+echo "== Making the demo set in C:\\Demo (Windows version: $winver)"
+mkdir -p "$WINEPREFIX/drive_c/Demo"
+mkimage vhd-fixed 'C:\Demo\Backup.vhd' --size 64M
+mkimage vhdx-dynamic 'C:\Demo\Projects.vhdx' --size 1G
+mkimage iso9660 'C:\Demo\Installer.iso' --size 8M
+mkimage vhd-dynamic 'C:\Demo\Archive.vhd' --size 256M
+
+user=$(wine cmd /c 'echo %USERNAME%' | tr -d '\r\n')
+key="HKLM\\SOFTWARE\\{6F1C2B7A-93D4-4E85-B0A2-5C7E19D4F360}\\$user"
+echo "== Registering them for user $user under $key"
+reg_add() { wine reg add "$key" "$@" /f >/dev/null; }
+reg_add /v 'C:\Demo\Backup.vhd' /t REG_SZ /d +
+reg_add /v 'C:\Demo\Projects.vhdx' /t REG_SZ /d +
+reg_add /v 'C:\Demo\Installer.iso' /t REG_SZ /d +
+reg_add /v 'C:\Demo\Archive.vhd' /t REG_SZ /d -
+reg_add /v 'C:\Demo\Missing.vhd' /t REG_SZ /d +
+# Not an image: a value of another type is passed over (and keeps the update check off).
+reg_add /v CheckForUpdate /t REG_DWORD /d 0
+
+echo "== Starting tessel.exe with no arguments, as the Run key does"
+wine "$BUILD_DIR/tessel.exe" </dev/null >/dev/null 2>&1 &
+tessel_pid=$!
+probe wait-idle 30000
+echo "Tessel is idle in the notification area: $(probe tray)"
+
+echo
+echo "== The list, as the running window shows it"
+probe rows | tr -d '\r' | awk -F'\t' '
+    BEGIN { printf "%-24s %-16s %-36s %s\n", "Virtual disk file name", "Status", "Mount at startup", "Check box" }
+    { printf "%-24s %-16s %-36s %s\n", $1, $2, $3, $4 }'
+
+echo
+echo "== Attached through the disk service now (ro = read-only)"
+standinctl list | tr -d '\r' | awk -F'\t' '{ printf "%s  %s  (process %s)\n", $1, $3, $2 } END { if (NR == 0) print "(nothing)" }'
+
+echo
+echo "== The tray double-click"
+probe show
+sleep 1
+import -window root "$shot"
+echo "Screenshot: $shot"
+
+echo
+echo "== The quit request"
+probe quit
+wait "$tessel_pid" && code=0 || code=$?
+echo "tessel.exe exit code: $code"
