@@ -1,6 +1,7 @@
 // The main window of a real start-up in this process: hiding to the tray, showing, layout,
 // the Exit question and the shortcuts.
 #include "app/globals.h"
+#include "app/imagelist.h"
 #include "app/mainwindow.h"
 #include "app/startup.h"
 #include "msgbox_hook.h"
@@ -225,4 +226,36 @@ TEST_F(MainWindow, QuestionMarkWithoutAltOpensNothing) {
     PostMessageW(App.MainWindow, WM_USER + 1, 0, 0);
     RunLoopUntilQuit();
     EXPECT_TRUE(answerer.Boxes().empty());
+}
+
+// Last in this suite: it ends the program's resources.
+TEST_F(MainWindow, TeardownReleasesWhatStartUpAcquired) {
+    HMENU context = App.ContextMenu.get();
+    HMENU submenu = App.ContextSubmenu;
+    HMENU bar = App.MenuBar.get();
+    ASSERT_TRUE(IsMenu(context) && IsMenu(submenu) && IsMenu(bar));
+    ASSERT_TRUE(TrayIconPresent(App.MainWindow));
+
+    ReleaseResources();
+
+    EXPECT_EQ(reinterpret_cast<LONG_PTR>(App.DiskListProc),
+              GetWindowLongPtrW(App.DiskList, GWLP_WNDPROC))
+        << "the list's own procedure is back";
+    EXPECT_FALSE(IsMenu(context));
+    EXPECT_FALSE(IsMenu(submenu));
+    EXPECT_FALSE(IsMenu(bar));
+    EXPECT_FALSE(App.PathBuffer);
+    EXPECT_FALSE(App.ModulePathBuffer);
+    EXPECT_FALSE(App.AppIcon);
+    EXPECT_FALSE(TrayIconPresent(App.MainWindow));
+    EXPECT_EQ(nullptr, ImageListObject.List);
+    for (const UniqueHicon& icon : App.ListIcons)
+        EXPECT_FALSE(icon);
+    EXPECT_TRUE(IsWindow(App.MainWindow)) << "teardown leaves the windows to the process end";
+
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, L"{6F1C2B7A-93D4-4E85-B0A2-5C7E19D4F360}");
+    EXPECT_NE(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError())
+        << "the instance mutex is closed";
+    CloseHandle(mutex);
+    EXPECT_TRUE(App.BaseKey && App.SettingsKey) << "the keys stay open until the process exits";
 }
