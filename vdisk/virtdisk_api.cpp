@@ -16,11 +16,23 @@ struct LoadedFunctions {
 
 LoadedFunctions Loaded;
 
+HMODULE LoadSystemLibrary(const wchar_t* name) {
+    wchar_t path[MAX_PATH];
+    UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    if (length == 0 || length + lstrlenW(name) >= MAX_PATH)
+        return nullptr;
+    lstrcatW(path, name);
+    return LoadLibraryExW(path, nullptr, 0);
+}
+
 void LoadOnce() {
     if (Loaded.Tried)
         return;
     Loaded.Tried = true;
     HMODULE library = LoadLibraryExW(L"virtdisk.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // Windows 7 without KB2533623 knows no search flags; a full path is just as safe.
+    if (!library && GetLastError() == ERROR_INVALID_PARAMETER)
+        library = LoadSystemLibrary(L"\\virtdisk.dll");
     DWORD libraryError = library ? 0 : GetLastError();
     for (int i = 0; i < FunctionCount; ++i) {
         Loaded.Address[i] = library ? GetProcAddress(library, FunctionNames[i]) : nullptr;
