@@ -40,11 +40,12 @@ void LoadOnce() {
     }
 }
 
-// The function's address as its own type, or null with the loader's code in *error.
-template <typename Signature> Signature* Find(Function function, DWORD* error) {
+// Calls the function as its own type, or returns the loader's code when it is missing.
+template <typename Signature, typename... Args> DWORD Call(Function function, Args... args) {
     LoadOnce();
-    *error = Loaded.Error[function];
-    return reinterpret_cast<Signature*>(reinterpret_cast<void*>(Loaded.Address[function]));
+    if (!Loaded.Address[function])
+        return Loaded.Error[function];
+    return reinterpret_cast<Signature*>(reinterpret_cast<void*>(Loaded.Address[function]))(args...);
 }
 
 } // namespace
@@ -52,35 +53,26 @@ template <typename Signature> Signature* Find(Function function, DWORD* error) {
 DWORD VirtDiskOpen(PVIRTUAL_STORAGE_TYPE type, PCWSTR path, VIRTUAL_DISK_ACCESS_MASK access,
                    OPEN_VIRTUAL_DISK_FLAG flags, POPEN_VIRTUAL_DISK_PARAMETERS parameters,
                    PHANDLE handle) {
-    DWORD error;
-    auto* call = Find<decltype(OpenVirtualDisk)>(Open, &error);
-    return call ? call(type, path, access, flags, parameters, handle) : error;
+    return Call<decltype(OpenVirtualDisk)>(Open, type, path, access, flags, parameters, handle);
 }
 
 DWORD VirtDiskAttach(HANDLE handle, PSECURITY_DESCRIPTOR security, ATTACH_VIRTUAL_DISK_FLAG flags,
                      ULONG providerFlags, PATTACH_VIRTUAL_DISK_PARAMETERS parameters,
                      LPOVERLAPPED overlapped) {
-    DWORD error;
-    auto* call = Find<decltype(AttachVirtualDisk)>(Attach, &error);
-    return call ? call(handle, security, flags, providerFlags, parameters, overlapped) : error;
+    return Call<decltype(AttachVirtualDisk)>(Attach, handle, security, flags, providerFlags,
+                                             parameters, overlapped);
 }
 
 DWORD VirtDiskDetach(HANDLE handle, DETACH_VIRTUAL_DISK_FLAG flags, ULONG providerFlags) {
-    DWORD error;
-    auto* call = Find<decltype(DetachVirtualDisk)>(Detach, &error);
-    return call ? call(handle, flags, providerFlags) : error;
+    return Call<decltype(DetachVirtualDisk)>(Detach, handle, flags, providerFlags);
 }
 
 DWORD VirtDiskCompact(HANDLE handle, COMPACT_VIRTUAL_DISK_FLAG flags,
                       PCOMPACT_VIRTUAL_DISK_PARAMETERS parameters, LPOVERLAPPED overlapped) {
-    DWORD error;
-    auto* call = Find<decltype(CompactVirtualDisk)>(Compact, &error);
-    return call ? call(handle, flags, parameters, overlapped) : error;
+    return Call<decltype(CompactVirtualDisk)>(Compact, handle, flags, parameters, overlapped);
 }
 
 DWORD VirtDiskGetInformation(HANDLE handle, PULONG size, PGET_VIRTUAL_DISK_INFO info,
                              PULONG sizeUsed) {
-    DWORD error;
-    auto* call = Find<decltype(GetVirtualDiskInformation)>(GetInformation, &error);
-    return call ? call(handle, size, info, sizeUsed) : error;
+    return Call<decltype(GetVirtualDiskInformation)>(GetInformation, handle, size, info, sizeUsed);
 }
