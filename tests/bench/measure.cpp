@@ -1,0 +1,225 @@
+// The Windows side of scripts/bench.sh. Prints key=value lines for the script to tabulate.
+//   measure start EXE RUNS [ROWS]   start to idle message loop (WaitForInputIdle), median of
+//                                   RUNS; private memory once idle; with ROWS, also checks
+//                                   that the list held that many rows when idle was reported
+//   measure pair BASE EXE RUNS [ROWS]  the same for two programs, started in turn, so that
+//                                   a busy machine slows both alike (keys of BASE: base_*)
+//   measure idle-cpu EXE SECONDS    CPU time the idle program uses over SECONDS
+//   measure attach N FOLDER         open and attach N images FOLDER\img-0.vhd... through the
+//                                   disk service alone, to tell its cost from the program's
+#include <windows.h>
+#include <commctrl.h>
+#include <psapi.h>
+#include <virtdisk.h>
+#include <algorithm>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+double Now() {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return double(counter.QuadPart) * 1000.0 / double(frequency.QuadPart);
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    size_t n = values.size();
+    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+struct Started {
+    PROCESS_INFORMATION Info = {};
+    double IdleMs = -1;
+};
+
+bool StartAndWaitIdle(const std::wstring& exe, Started* started) {
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    double t0 = Now();
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &started->Info))
+        return false;
+    if (WaitForInputIdle(started->Info.hProcess, 120000) != 0)
+        return false;
+    started->IdleMs = Now() - t0;
+    return true;
+}
+
+struct WindowsOf {
+    DWORD Pid;
+    std::vector<HWND> Found;
+};
+
+BOOL CALLBACK Collect(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<WindowsOf*>(context);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == search->Pid)
+        search->Found.push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> TopLevelWindows(DWORD pid) {
+    WindowsOf search{pid, {}};
+    EnumWindows(Collect, reinterpret_cast<LPARAM>(&search));
+    return search.Found;
+}
+
+int ListRows(DWORD pid) {
+    for (HWND window : TopLevelWindows(pid))
+        if (HWND list = GetDlgItem(window, 1))
+            return int(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    return -1;
+}
+
+// Both programs end on WM_USER + 1; anything left after that is ended by force.
+void Stop(Started* started) {
+    for (HWND window : TopLevelWindows(started->Info.dwProcessId))
+        PostMessageW(window, WM_USER + 1, 0, 0);
+    if (WaitForSingleObject(started->Info.hProcess, 20000) != WAIT_OBJECT_0) {
+        TerminateProcess(started->Info.hProcess, 99);
+        WaitForSingleObject(started->Info.hProcess, 5000);
+    }
+    CloseHandle(started->Info.hThread);
+    CloseHandle(started->Info.hProcess);
+}
+
+SIZE_T PrivateBytes(HANDLE process) {
+    PROCESS_MEMORY_COUNTERS_EX counters = {};
+    counters.cb = sizeof(counters);
+    if (!GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                              sizeof(counters)))
+        return 0;
+    // Wine leaves PrivateUsage at 0 for other processes; its PagefileUsage is the
+    // process's anonymous resident memory, the nearest it has.
+    return counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
+}
+
+double CpuMs(HANDLE process) {
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(process, &created, &exited, &kernel, &user);
+    auto ms = [](const FILETIME& t) {
+        return double((ULONGLONG(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10000.0;
+    };
+    return ms(kernel) + ms(user);
+}
+
+struct Series {
+    std::wstring Exe;
+    int Rows = -1;
+    std::vector<double> Idle, Memory;
+    int Early = 0;
+
+    bool RunOnce() {
+        Started started;
+        if (!StartAndWaitIdle(Exe, &started)) {
+            fwprintf(stderr, L"measure: %ls did not start or become idle\n", Exe.c_str());
+            return false;
+        }
+        // Read after the clock stopped, so the checks do not count.
+        if (Rows >= 0 && ListRows(started.Info.dwProcessId) != Rows)
+            ++Early;
+        Idle.push_back(started.IdleMs);
+        Memory.push_back(double(PrivateBytes(started.Info.hProcess)) / 1024.0);
+        Stop(&started);
+        return true;
+    }
+
+    void Print(const char* prefix) const {
+        printf("%sidle_ms_median=%.1f\n%sidle_ms_min=%.1f\n%sidle_ms_max=%.1f\n%sprivate_kib=%.0f\n"
+               "%searly_idle=%d\n",
+               prefix, Median(Idle), prefix, *std::min_element(Idle.begin(), Idle.end()), prefix,
+               *std::max_element(Idle.begin(), Idle.end()), prefix, Median(Memory), prefix, Early);
+    }
+};
+
+int StartCommand(const std::wstring& base, const std::wstring& exe, int runs, int rows) {
+    Series baseSeries{base, -1, {}, {}, 0}, series{exe, rows, {}, {}, 0};
+    // A first start of each loads its DLLs into the page cache; it is not counted.
+    Series warmUp{exe, -1, {}, {}, 0};
+    if (!warmUp.RunOnce())
+        return 1;
+    for (int i = 0; i < runs; ++i) {
+        if (!base.empty() && !baseSeries.RunOnce())
+            return 1;
+        if (!series.RunOnce())
+            return 1;
+    }
+    if (!base.empty())
+        baseSeries.Print("base_");
+    series.Print("");
+    return 0;
+}
+
+int IdleCpuCommand(const std::wstring& exe, int seconds) {
+    Started started;
+    if (!StartAndWaitIdle(exe, &started))
+        return 1;
+    // Let start-up's own work settle before the window opens.
+    Sleep(500);
+    double before = CpuMs(started.Info.hProcess);
+    Sleep(DWORD(seconds) * 1000);
+    double after = CpuMs(started.Info.hProcess);
+    printf("idle_cpu_ms=%.1f\nidle_seconds=%d\n", after - before, seconds);
+    Stop(&started);
+    return 0;
+}
+
+int AttachCommand(int count, const std::wstring& folder) {
+    HMODULE dll = LoadLibraryExW(L"virtdisk.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!dll)
+        return 1;
+    auto open = reinterpret_cast<decltype(&OpenVirtualDisk)>(
+        reinterpret_cast<void*>(GetProcAddress(dll, "OpenVirtualDisk")));
+    auto attach = reinterpret_cast<decltype(&AttachVirtualDisk)>(
+        reinterpret_cast<void*>(GetProcAddress(dll, "AttachVirtualDisk")));
+    if (!open || !attach)
+        return 1;
+    std::vector<HANDLE> handles;
+    int failed = 0;
+    double t0 = Now();
+    for (int i = 0; i < count; ++i) {
+        std::wstring path = folder + L"\\img-" + std::to_wstring(i) + L".vhd";
+        VIRTUAL_STORAGE_TYPE type = {VIRTUAL_STORAGE_TYPE_DEVICE_VHD,
+                                     VIRTUAL_STORAGE_TYPE_VENDOR_MICROSOFT};
+        HANDLE handle = nullptr;
+        if (open(&type, path.c_str(), VIRTUAL_DISK_ACCESS_ALL, OPEN_VIRTUAL_DISK_FLAG_NONE, nullptr,
+                 &handle) ||
+            attach(handle, nullptr, ATTACH_VIRTUAL_DISK_FLAG_NONE, 0, nullptr, nullptr))
+            ++failed;
+        if (handle)
+            handles.push_back(handle);
+    }
+    double elapsed = Now() - t0;
+    for (HANDLE handle : handles)
+        CloseHandle(handle);
+    printf("attach_ms=%.1f\nattach_failed=%d\n", elapsed, failed);
+    return failed ? 1 : 0;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    std::wstring command = argc > 1 ? argv[1] : L"";
+    if (command == L"start" && argc >= 4)
+        return StartCommand(L"", argv[2], _wtoi(argv[3]), argc > 4 ? _wtoi(argv[4]) : -1);
+    if (command == L"pair" && argc >= 5)
+        return StartCommand(argv[2], argv[3], _wtoi(argv[4]), argc > 5 ? _wtoi(argv[5]) : -1);
+    if (command == L"idle-cpu" && argc >= 4)
+        return IdleCpuCommand(argv[2], _wtoi(argv[3]));
+    if (command == L"attach" && argc >= 4)
+        return AttachCommand(_wtoi(argv[2]), argv[3]);
+    fwprintf(stderr, L"usage: measure start EXE RUNS [ROWS] | pair BASE EXE RUNS [ROWS] | idle-cpu "
+                     L"EXE SECONDS | attach N FOLDER\n");
+    return 2;
+}
