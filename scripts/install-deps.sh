@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-    cmake make python3 procps
+    cmake make python3 procps clang-format
     g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
     googletest
     wine wine64
