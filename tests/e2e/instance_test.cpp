@@ -128,5 +128,34 @@ TEST_F(InstanceTest, TrayIconIsThereExactlyWhileTheWindowIsHidden) {
     EXPECT_TRUE(Quit(&tessel));
 }
 
+// The menu's Exit, answered from outside as a user would: No keeps Tessel running, Yes ends it.
+TEST_F(InstanceTest, ExitCommandAsksWithNoAsDefault) {
+    constexpr WPARAM ExitCommand = 105;
+    probe::Target tessel;
+    ASSERT_TRUE(Start(&tessel));
+    std::string shown;
+    for (int answer : {IDNO, IDYES}) {
+        ASSERT_TRUE(tessel.Post(WM_COMMAND, ExitCommand, 0));
+        probe::Box box;
+        ASSERT_TRUE(tessel.WaitBox(5000, &box)) << "no question after Exit";
+        shown += probe::Narrow(box.Caption + L" | " + box.Text + L" |");
+        for (const probe::BoxButton& button : box.Buttons)
+            shown += " " + std::to_string(button.Id) + (button.Default ? "(default)" : "");
+        shown += "\n";
+        ASSERT_TRUE(probe::PressButton(box, answer));
+        if (answer == IDNO) {
+            EXPECT_TRUE(probe::WaitFor(5000, [&] { return tessel.Boxes().empty(); }));
+            EXPECT_TRUE(tessel.Running()) << "No must leave Tessel running";
+        }
+    }
+    std::string question =
+        "Question | Are you sure want to exit ?\r\nNote, all mounted disk's will be unmounted. "
+        "| 6 7(default)\n";
+    EXPECT_EQ(question + question, shown);
+    DWORD code = 0;
+    ASSERT_TRUE(tessel.WaitExit(ExitTimeoutMs, &code)) << "Yes must end Tessel";
+    EXPECT_EQ(1u, code);
+}
+
 } // namespace
 } // namespace e2e

@@ -359,7 +359,8 @@ std::vector<Box> Target::Boxes() const {
              child = GetWindow(child, GW_HWNDNEXT)) {
             if (lstrcmpiW(ClassOf(child).c_str(), L"Button") != 0 || !IsWindowVisible(child))
                 continue;
-            box.Buttons.push_back({GetDlgCtrlID(child), TextOf(child), child});
+            bool isDefault = (GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
+            box.Buttons.push_back({GetDlgCtrlID(child), TextOf(child), isDefault, child});
         }
         boxes.push_back(std::move(box));
     }

@@ -29,6 +29,7 @@ struct Row {
 struct BoxButton {
     int Id = 0;
     std::wstring Text;
+    bool Default = false;
     HWND Window = nullptr;
 };
 
