@@ -16,7 +16,7 @@ runs_1000=${BENCH_RUNS_1000:-3}
 idle_seconds=${BENCH_IDLE_SECONDS:-10}
 
 echo "== Building" >&2
-testbed_build --target tessel bench_baseline bench_measure virtdisk_standin mkimage keeper >/dev/null
+testbed_build --target tessel bench_baseline bench_baseline_imports bench_measure virtdisk_standin mkimage keeper >/dev/null
 trap testbed_stop EXIT
 testbed_start_display
 testbed_make_template
@@ -24,6 +24,7 @@ testbed_prefix bench win10
 
 tessel=$(winepath -w "$BUILD_DIR/tessel.exe")
 baseline=$(winepath -w "$BUILD_DIR/tests/bench/baseline.exe")
+imports=$(winepath -w "$BUILD_DIR/tests/bench/baseline-imports.exe")
 measure() { wine "$BUILD_DIR/tests/bench/measure.exe" "$@" | tr -d '\r'; }
 # value KEY TEXT: the value of one key=value line.
 value() { sed -n "s/^$1=//p" <<<"$2"; }
@@ -50,6 +51,7 @@ register() {
 echo "== Measuring ($runs starts per figure)" >&2
 register 0
 pair0=$(measure pair "$baseline" "$tessel" "$runs" 0)
+pairi=$(measure pair "$baseline" "$imports" "$runs")
 cpu=$(measure idle-cpu "$tessel" "$idle_seconds")
 register 100 -
 plain100=$(measure start "$tessel" "$runs" 100)
@@ -77,6 +79,8 @@ args=(
     -v t1000="$(value idle_ms_median "$marked1000")"
     -v p100="$(value idle_ms_median "$plain100")" -v p1000="$(value idle_ms_median "$plain1000")"
     -v mb="$(value base_private_kib "$pair0")" -v mt="$(value private_kib "$pair0")"
+    -v bi="$(value base_idle_ms_median "$pairi")" -v ti="$(value idle_ms_median "$pairi")"
+    -v mi="$(value private_kib "$pairi")"
     -v mp1000="$(value private_kib "$plain1000")" -v m1000="$(value private_kib "$marked1000")"
     -v cpu="$(value idle_cpu_ms "$cpu")" -v secs="$idle_seconds"
     -v a100="$(value attach_ms "$attach100")" -v a1000="$(value attach_ms "$attach1000")"
@@ -91,6 +95,8 @@ BEGIN {
     printf row, "executable size (KB)", sprintf("%.1f", sb / 1024), sprintf("%.1f", st / 1024), "< 250 KB", verdict(st < 250 * 1024)
     printf row, "start to idle loop, no images (ms)", sprintf("%.1f", b0), sprintf("%.1f", t0), sprintf("<= 1.2x baseline (%.2fx)", t0 / b0), verdict(t0 <= 1.2 * b0)
     printf row, "private memory when idle (KiB)", sprintf("%.0f", mb), sprintf("%.0f", mt), sprintf("<= baseline + 2048 (%+.0f)", mt - mb), verdict(mt - mb <= 2048)
+    printf row, "start to idle, baseline with Tessel imports (ms)", sprintf("%.1f", bi), sprintf("%.1f", ti), sprintf("(%.2fx)", ti / bi), ""
+    printf row, "private memory, baseline with Tessel imports", "", sprintf("%.0f", mi), sprintf("(%+.0f)", mi - mb), ""
     printf row, sprintf("CPU time over %d s idle (ms)", secs), "", sprintf("%.1f", cpu), "0: no timers", verdict(cpu < 1)
     printf row, "start to idle loop, 100 marked images (ms)", sprintf("%.1f", b100), sprintf("%.1f", t100), sprintf("<= 1.2x baseline (%.2fx)", t100 / b100), verdict(t100 <= 1.2 * b100)
     printf row, "start to idle loop, 1,000 marked images (ms)", "", sprintf("%.1f", t1000), "", ""
@@ -102,7 +108,9 @@ BEGIN {
     printf row, "private memory, 1,000 unmarked / marked (KiB)", "", sprintf("%.0f / %.0f", mp1000, m1000), "", ""
     printf "\nWhere the time goes (per image figures are extra cost divided by the count)\n"
     printf "  %-66s %8.1f ms\n", "Wine process creation, system DLLs, one window (the baseline)", b0
-    printf "  %-66s %8.1f ms\n", "Tessel fixed start-up beyond the baseline", t0 - b0
+    printf "  %-66s %8.1f ms\n", "loading the DLLs Tessel imports (comctl32 v6, comdlg32, shell32, ...)", ti - bi
+    printf "  %-66s %8.1f ms\n", "Tessel fixed start-up beyond the baseline with its imports", (t0 - b0) - (ti - bi)
+    printf "  %-66s %8.0f / %.0f KiB\n", "private memory of the imported DLLs / of Tessel beyond them", mi - mb, mt - mi
     printf "  %-66s %8.2f / %.2f ms\n", "Tessel alone per image, 100 / 1,000 (unmarked: registry, row)", u100 / 100, u1000 / 1000
     printf "  %-66s %8.2f / %.2f ms\n", "per marked image in Tessel, 100 / 1,000 (open, type query, attach)", (t100 - p100) / 100, (t1000 - p1000) / 1000
     printf "  %-66s %8.2f / %.2f ms\n", "the stand-in service alone, 100 / 1,000 (open + attach)", a100 / 100, a1000 / 1000
