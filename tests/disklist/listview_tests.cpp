@@ -4,18 +4,12 @@
 #include "app/startup.h"
 #include "disklist/listproc.h"
 #include "disklist/listview.h"
+#include "item_changed.h"
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
 namespace {
-
-struct ItemChanged {
-    int Item;
-    UINT NewState;
-    UINT OldState;
-    bool operator==(const ItemChanged&) const = default;
-};
 
 std::vector<ItemChanged> Recorded;
 
@@ -30,11 +24,6 @@ LRESULT CALLBACK CreationHook(int code, WPARAM wParam, LPARAM lParam) {
             Created = *reinterpret_cast<CBT_CREATEWNDW*>(lParam)->lpcs;
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
-}
-
-void PrintTo(const ItemChanged& c, std::ostream* os) {
-    *os << "{item " << c.Item << ", new 0x" << std::hex << c.NewState << ", old 0x" << c.OldState
-        << "}";
 }
 
 LRESULT CALLBACK ParentProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -4,22 +4,11 @@
 #include "app/startup.h"
 #include "registry_fixtures.h"
 #include <commctrl.h>
+#include "item_changed.h"
 #include <gtest/gtest.h>
 #include <vector>
 
 namespace {
-
-struct ItemChanged {
-    int Item;
-    UINT NewState;
-    UINT OldState;
-    bool operator==(const ItemChanged&) const = default;
-};
-
-void PrintTo(const ItemChanged& c, std::ostream* os) {
-    *os << "{item " << c.Item << ", new 0x" << std::hex << c.NewState << ", old 0x" << c.OldState
-        << "}";
-}
 
 std::vector<ItemChanged> ReachedList;
 

@@ -1,4 +1,6 @@
 #include "e2e_fixture.h"
+#include "files.h"
+#include "registry_fixtures.h"
 #include <sstream>
 
 namespace e2e {
@@ -9,25 +11,6 @@ constexpr wchar_t AppDefaultsPath[] = L"Software\\Wine\\AppDefaults\\tessel.exe"
 
 std::string N(const std::wstring& text) {
     return probe::Narrow(text);
-}
-
-void DeleteTree(const std::wstring& folder) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring path = folder + L"\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                DeleteTree(path);
-            else
-                DeleteFileW(path.c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(folder.c_str());
 }
 
 void DeleteBaseKey() {
@@ -77,17 +60,6 @@ template <typename T> std::wstring Table(const std::vector<T>& rows) {
 std::vector<BYTE> StringData(const std::wstring& text) {
     const BYTE* bytes = reinterpret_cast<const BYTE*>(text.c_str());
     return std::vector<BYTE>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t));
-}
-
-std::wstring UserName() {
-    wchar_t name[260] = {};
-    DWORD size = ARRAYSIZE(name);
-    GetUserNameW(name, &size);
-    return name;
-}
-
-std::wstring UserKeyPath() {
-    return std::wstring(BaseKeyPath) + L"\\" + UserName();
 }
 
 std::vector<RegistryValue> ReadValues(HKEY root, const std::wstring& path) {
@@ -174,7 +146,7 @@ void TesselTest::SetUp() {
     GetTempPathW(MAX_PATH, temp);
     folder_ = std::wstring(temp) + L"tessel-e2e-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
               std::to_wstring(++counter);
-    DeleteTree(folder_);
+    DeleteFolderTree(folder_);
     ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr)) << N(folder_);
     // tessel.exe inherits both: its stand-in writes where this test reads.
     SetEnvironmentVariableW(standin::JournalVariable, PathOf(L"journal.txt").c_str());
@@ -195,7 +167,7 @@ void TesselTest::TearDown() {
     probe::KillStrayTessels();
     DeleteBaseKey();
     RegDeleteKeyW(HKEY_CURRENT_USER, AppDefaultsPath);
-    DeleteTree(folder_);
+    DeleteFolderTree(folder_);
 }
 
 void TesselTest::SetWindowsVersion(const wchar_t* version) {
@@ -218,8 +190,8 @@ std::wstring TesselTest::MakeImage(const std::wstring& name, imagegen::Kind kind
 
 void TesselTest::SetValue(const std::wstring& name, DWORD type, const std::vector<BYTE>& data) {
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, UserKeyPath().c_str(), 0, nullptr,
-                                             0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, UserSettingsPath().c_str(), 0,
+                                             nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
     LSTATUS status = RegSetValueExW(key, name.c_str(), 0, type,
                                     data.empty() ? nullptr : data.data(), DWORD(data.size()));
     RegCloseKey(key);

@@ -31,8 +31,6 @@ struct RegistryValue {
 
 // A string value's data as the registry keeps it: UTF-16 with its terminator.
 std::vector<BYTE> StringData(const std::wstring& text);
-std::wstring UserName();
-std::wstring UserKeyPath();
 std::vector<RegistryValue> ReadValues(HKEY root, const std::wstring& path);
 std::wstring Describe(const std::vector<RegistryValue>& values);
 

@@ -1,19 +1,12 @@
 // The running program as a black box: settings keys on a first start, the single
 // instance, the tray icon, and how it ends.
 #include "e2e_fixture.h"
+#include "registry_fixtures.h"
 
 namespace e2e {
 namespace {
 
 using InstanceTest = TesselTest;
-
-bool KeyExists(const std::wstring& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
 
 bool NoTesselProcess(DWORD pid) {
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
@@ -25,14 +18,15 @@ bool NoTesselProcess(DWORD pid) {
 }
 
 TEST_F(InstanceTest, FirstStartCreatesBaseKeyAndUserSubkey) {
-    ASSERT_FALSE(KeyExists(BaseKeyPath));
+    ASSERT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, BaseKeyPath));
     probe::Target tessel;
     ASSERT_TRUE(Start(&tessel));
-    EXPECT_TRUE(KeyExists(BaseKeyPath));
-    EXPECT_TRUE(KeyExists(UserKeyPath())) << probe::Narrow(UserKeyPath());
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, BaseKeyPath));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, UserSettingsPath()))
+        << probe::Narrow(UserSettingsPath());
     // A fresh user key holds nothing until the user adds an image.
-    EXPECT_TRUE(ReadValues(HKEY_LOCAL_MACHINE, UserKeyPath()).empty())
-        << probe::Narrow(Describe(ReadValues(HKEY_LOCAL_MACHINE, UserKeyPath())));
+    EXPECT_TRUE(ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath()).empty())
+        << probe::Narrow(Describe(ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath())));
     EXPECT_EQ(0, tessel.RowCount());
     EXPECT_TRUE(Quit(&tessel));
 }
@@ -60,7 +54,7 @@ TEST_F(InstanceTest, SecondStartEndsAtOnceAndShowsTheFirst) {
     ASSERT_TRUE(first.TrayIconPresent());
     std::vector<probe::Row> rowsBefore = first.Rows();
     ASSERT_EQ(2u, rowsBefore.size()) << probe::Narrow(probe::Describe(rowsBefore));
-    std::vector<RegistryValue> registryBefore = ReadValues(HKEY_LOCAL_MACHINE, UserKeyPath());
+    std::vector<RegistryValue> registryBefore = ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath());
     std::vector<RegistryValue> baseBefore = ReadValues(HKEY_LOCAL_MACHINE, BaseKeyPath);
     size_t journalBefore = standin::ReadJournal().size();
 
@@ -72,7 +66,7 @@ TEST_F(InstanceTest, SecondStartEndsAtOnceAndShowsTheFirst) {
     EXPECT_TRUE(probe::WaitFor(2000, [&] { return !first.TrayIconPresent(); }))
         << "a shown window has no tray icon";
     EXPECT_TRUE(SameRows(rowsBefore, first.Rows()));
-    std::vector<RegistryValue> registryAfter = ReadValues(HKEY_LOCAL_MACHINE, UserKeyPath());
+    std::vector<RegistryValue> registryAfter = ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath());
     EXPECT_EQ(registryBefore, registryAfter)
         << "before:\n"
         << probe::Narrow(Describe(registryBefore)) << "after:\n"
