@@ -47,21 +47,6 @@ int ScreenBitsPerPixel() {
     return bitmap.bmBitsPixel;
 }
 
-} // namespace
-
-void BuildImageList() {
-    if (!ImageListObject.List)
-        ImageListObject.List =
-            ImageList_Create(16, 16, ImageListColorFlag(ScreenBitsPerPixel()), 3, 10);
-    for (int i = 0; i < ListIconCount; ++i) {
-        App.ListIcons[i].reset(LoadIconW(App.Instance, MAKEINTRESOURCEW(ListIconIds[i])));
-        if (ImageListObject.List)
-            ImageList_ReplaceIcon(ImageListObject.List, -1, App.ListIcons[i].get());
-    }
-}
-
-namespace {
-
 bool AllocatePathBuffers() {
     App.PathBuffer.reset(static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, PathBufferBytes)));
     App.ModulePathBuffer.reset(
@@ -104,6 +89,17 @@ HWND AcceleratorTarget(HWND addressed) {
 }
 
 } // namespace
+
+void BuildImageList() {
+    if (!ImageListObject.List)
+        ImageListObject.List =
+            ImageList_Create(16, 16, ImageListColorFlag(ScreenBitsPerPixel()), 3, 10);
+    for (int i = 0; i < ListIconCount; ++i) {
+        App.ListIcons[i].reset(LoadIconW(App.Instance, MAKEINTRESOURCEW(ListIconIds[i])));
+        if (ImageListObject.List)
+            ImageList_ReplaceIcon(ImageListObject.List, -1, App.ListIcons[i].get());
+    }
+}
 
 UINT_PTR WindowsEightOrLaterFrom(BOOL queried, const OSVERSIONINFOW& version) {
     if (!queried)
