@@ -1,5 +1,6 @@
 #include "records.h"
 
+#include <unordered_map>
 #include <vector>
 
 #include "observe.h"
@@ -8,7 +9,11 @@ namespace standin {
 namespace {
 
 SRWLOCK Lock = SRWLOCK_INIT;
-std::vector<Record*> Records; // guarded by Lock
+// Guarded by Lock. A value the caller closed may be handed out again before the watcher
+// has finished with its old record, so ByHandle holds only the newest record per value.
+std::unordered_map<HANDLE, Record*> ByHandle;
+std::unordered_map<uint64_t, std::vector<Record*>> ByImage; // open records per path key
+HANDLE Port = nullptr;
 LONG PipeCounter = 0;
 
 // Closing the caller's end, or a new handle taking its value, ends the record for good.
@@ -18,29 +23,42 @@ void CloseRecord(Record* record) {
     record->Closed = true;
     Journal(L"close", 0, record->Path, L"");
     EndAttachment(record);
+    auto handle = ByHandle.find(record->CallerEnd);
+    if (handle != ByHandle.end() && handle->second == record)
+        ByHandle.erase(handle);
+    auto image = ByImage.find(PathKey(record->Path.c_str()));
+    if (image != ByImage.end()) {
+        std::erase(image->second, record);
+        if (image->second.empty())
+            ByImage.erase(image);
+    }
 }
 
-DWORD WINAPI Watch(void* parameter) {
-    Record* record = static_cast<Record*>(parameter);
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    char byte;
-    DWORD read;
-    // Anything the caller writes is ignored; only the break matters.
-    while (ReadFile(record->Watched, &byte, 1, nullptr, &overlapped) ||
-           GetLastError() == ERROR_IO_PENDING) {
-        if (!GetOverlappedResult(record->Watched, &overlapped, &read, TRUE))
-            break;
-    }
-    CloseHandle(overlapped.hEvent);
-    {
+// True when the read is pending or done: either way a completion will arrive.
+bool Arm(Record* record) {
+    record->Pending = OVERLAPPED{};
+    return ReadFile(record->Watched, &record->Byte, 1, nullptr, &record->Pending) ||
+           GetLastError() == ERROR_IO_PENDING;
+}
+
+DWORD WINAPI Watch(void*) {
+    for (;;) {
+        DWORD bytes;
+        ULONG_PTR key;
+        OVERLAPPED* overlapped = nullptr;
+        BOOL read = GetQueuedCompletionStatus(Port, &bytes, &key, &overlapped, INFINITE);
+        if (!overlapped)
+            return 0; // the port itself failed
+        Record* record = reinterpret_cast<Record*>(key);
         RecordLock lock;
+        // Anything the caller writes is ignored, and so is the first packet, which only
+        // hands the record over; only the break matters.
+        if (read && !record->Closed && Arm(record))
+            continue;
         CloseRecord(record);
-        std::erase(Records, record);
+        CloseHandle(record->Watched);
+        delete record;
     }
-    CloseHandle(record->Watched);
-    delete record;
-    return 0;
 }
 
 bool IsAlive(const Record* record) {
@@ -49,11 +67,26 @@ bool IsAlive(const Record* record) {
            PeekNamedPipe(record->Watched, nullptr, 0, nullptr, &available, nullptr);
 }
 
-// The watcher threads run in this library until their handle closes: it must stay loaded.
-void PinLibrary() {
+// The watcher runs in this library for as long as the process: it must stay loaded.
+DWORD StartWatcher() {
+    if (Port)
+        return 0;
     HMODULE self;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                       reinterpret_cast<LPCWSTR>(&PinLibrary), &self);
+                       reinterpret_cast<LPCWSTR>(&StartWatcher), &self);
+    HANDLE port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+    if (!port)
+        return GetLastError();
+    HANDLE watcher = CreateThread(nullptr, 64 * 1024, Watch, nullptr,
+                                  STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (!watcher) {
+        DWORD error = GetLastError();
+        CloseHandle(port);
+        return error;
+    }
+    CloseHandle(watcher);
+    Port = port;
+    return 0;
 }
 
 std::wstring PipeName(const Record* record, bool exclusive) {
@@ -103,28 +136,40 @@ void DiscardCallerHandle(Record* record) {
     CloseHandle(record->Watched);
 }
 
-void AddRecord(Record* record) {
-    PinLibrary();
-    for (Record* old : Records)
-        if (old->CallerEnd == record->CallerEnd)
-            CloseRecord(old); // the caller closed it: the value is free again
-    Records.push_back(record);
-    HANDLE watcher =
-        CreateThread(nullptr, 64 * 1024, Watch, record, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    if (watcher)
-        CloseHandle(watcher);
+DWORD AddRecord(Record* record) {
+    if (DWORD error = StartWatcher())
+        return error;
+    // The watcher issues every read itself: a read may end with the thread that issued it.
+    auto key = reinterpret_cast<ULONG_PTR>(record);
+    if (!CreateIoCompletionPort(record->Watched, Port, key, 0) ||
+        !PostQueuedCompletionStatus(Port, 0, key, &record->Pending))
+        return GetLastError();
+    auto taken = ByHandle.find(record->CallerEnd);
+    if (taken != ByHandle.end())
+        CloseRecord(taken->second); // the caller closed it: the value is free again
+    ByHandle[record->CallerEnd] = record;
+    ByImage[PathKey(record->Path.c_str())].push_back(record);
+    return 0;
 }
 
-void EndClosedRecords() {
-    for (Record* record : Records)
+void EndClosedRecords(const std::wstring& path) {
+    auto image = ByImage.find(PathKey(path.c_str()));
+    if (image == ByImage.end())
+        return;
+    std::vector<Record*> open = image->second; // closing edits the list
+    for (Record* record : open)
         if (!IsAlive(record))
             CloseRecord(record);
 }
 
 Record* FindRecord(HANDLE handle) {
-    for (Record* record : Records)
-        if (record->CallerEnd == handle && handle && IsAlive(record))
-            return record;
+    auto found = ByHandle.find(handle);
+    if (!handle || found == ByHandle.end())
+        return nullptr;
+    Record* record = found->second;
+    if (IsAlive(record))
+        return record;
+    CloseRecord(record);
     return nullptr;
 }
 

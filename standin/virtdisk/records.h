@@ -1,6 +1,8 @@
 // Open virtual disk handles. The caller's handle is the server end of a named pipe whose
 // client end this library reads: when the caller closes its handle, the read breaks and a
 // watcher thread ends the attachment, although CloseHandle never reaches this library.
+// One watcher serves every handle through a completion port, so a process with a thousand
+// handles does not carry a thousand thread stacks.
 // A handle that may attach or change the image uses a pipe named after the image, which
 // only one handle at a time can create, in any process; the pipe's name is free again the
 // moment that handle closes. The image file itself is held only while attached.
@@ -15,6 +17,8 @@ namespace standin {
 struct Record {
     HANDLE CallerEnd = nullptr; // the value handed out
     HANDLE Watched = nullptr;   // our end, overlapped
+    OVERLAPPED Pending{};       // the read that breaks when the caller closes its end
+    char Byte = 0;
     std::wstring Path;
     DWORD Access = 0;
     ImageInfo Info;
@@ -37,10 +41,11 @@ class RecordLock {
 // Makes the caller's handle; ERROR_SHARING_VIOLATION when an exclusive one exists.
 DWORD CreateCallerHandle(Record* record, bool exclusive);
 void DiscardCallerHandle(Record* record);
-// Starts watching the record, which from now on belongs to this module.
-void AddRecord(Record* record);
-// Ends the records whose caller closed the handle, without waiting for their watchers.
-void EndClosedRecords();
+// Starts watching the record, which from now on belongs to this module; on failure the
+// record is still the caller's to discard.
+DWORD AddRecord(Record* record);
+// Ends this image's records whose caller closed the handle, without waiting for the watcher.
+void EndClosedRecords(const std::wstring& path);
 // The live record for a caller's handle, or null (also for a handle the caller closed).
 Record* FindRecord(HANDLE handle);
 // Holds the image and marks it attached in the state folder, where others can list it.

@@ -149,6 +149,8 @@ DWORD OpenImage(DWORD device, const std::wstring& path, DWORD access, PHANDLE ha
     DWORD code = CreateCallerHandle(record, access & AccessExclusive);
     if (!code) {
         code = ProbeFile(record, device);
+        if (!code)
+            code = AddRecord(record);
         if (code)
             DiscardCallerHandle(record);
     }
@@ -156,7 +158,6 @@ DWORD OpenImage(DWORD device, const std::wstring& path, DWORD access, PHANDLE ha
         delete record;
         return code;
     }
-    AddRecord(record);
     *handle = record->CallerEnd;
     return 0;
 }
@@ -252,7 +253,7 @@ DWORD WINAPI StandinOpenVirtualDisk(PVIRTUAL_STORAGE_TYPE type, PCWSTR path,
     DWORD code = CheckOpenArguments(type, path, access, flags, parameters, handle);
     if (!code && !TakeFault(Operation::Open, name, &code)) {
         RecordLock lock;
-        EndClosedRecords();
+        EndClosedRecords(name);
         code = OpenImage(type->DeviceId, name, access, handle);
     }
     Journal(L"open", code, name,

@@ -2,6 +2,7 @@
 // refuses and with which code, sharing, attach state, handle close, compaction, journal.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <tlhelp32.h>
 #include <virtdisk.h>
 
 #include <cstring>
@@ -445,6 +446,59 @@ TEST_F(StandinTest, ClosingTheHandleEndsTheAttachment) {
     EXPECT_EQ(Open(path, Vhdx, All, again.put()), 0u) << "the image is free again";
     again.reset();
     EXPECT_TRUE(DeleteFileW(path.c_str())) << "a closed, unattached handle holds nothing";
+}
+
+size_t ThreadsOfThisProcess() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    size_t count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        count += entry.th32OwnerProcessID == GetCurrentProcessId();
+    CloseHandle(snapshot);
+    return count;
+}
+
+TEST_F(StandinTest, OneWatcherSeesWhicheverOfManyHandlesCloses) {
+    std::wstring shared = MakeImage(L"many.vhd", Kind::VhdDynamic);
+    std::wstring attached = MakeImage(L"one.vhd", Kind::VhdDynamic);
+    Handle first;
+    ASSERT_EQ(Open(shared, Vhd, GetInfo, first.put()), 0u);
+    size_t threads = ThreadsOfThisProcess();
+    std::vector<Handle> many(64);
+    for (Handle& h : many)
+        ASSERT_EQ(Open(shared, Vhd, GetInfo, h.put()), 0u);
+    HANDLE handle = nullptr;
+    ASSERT_EQ(Open(attached, Vhd, All, &handle), 0u);
+    ASSERT_EQ(Attach(handle, NoFlags), 0u);
+    EXPECT_EQ(ThreadsOfThisProcess(), threads) << "no thread per handle";
+
+    ASSERT_TRUE(CloseHandle(handle));
+    EXPECT_TRUE(WaitUntilNothingAttached()) << "no call after the close: only the watcher sees it";
+    for (Handle& h : many) {
+        DWORD code;
+        Query(h.get(), GET_VIRTUAL_DISK_INFO_SIZE, &code);
+        EXPECT_EQ(code, 0u) << "the other handles stay open";
+    }
+}
+
+TEST_F(StandinTest, TheNextOpenOfAnImageSeesItsClosedHandleAtOnce) {
+    std::wstring path = MakeImage(L"again.vhd", Kind::VhdDynamic);
+    for (int round = 0; round < 20; ++round) {
+        HANDLE handle = nullptr;
+        ASSERT_EQ(Open(path, Vhd, All, &handle), 0u);
+        ASSERT_EQ(Attach(handle, NoFlags), 0u);
+        ASSERT_TRUE(CloseHandle(handle));
+        Handle again;
+        ASSERT_EQ(Open(path, Vhd, All, again.put()), 0u);
+        ASSERT_EQ(Attach(again.get(), NoFlags), 0u) << "round " << round;
+        EXPECT_EQ(standin::ListAttached().size(), 1u);
+    }
+    EXPECT_TRUE(WaitUntilNothingAttached());
+    size_t closes = 0;
+    for (const standin::JournalEntry& e : standin::ReadJournal())
+        closes += e.Op == L"close" && e.Path == path;
+    EXPECT_EQ(closes, 40u) << "each handle closed once";
 }
 
 TEST_F(StandinTest, AttachNeedsTheVolumePrivilegeHeldButNotEnabled) {
