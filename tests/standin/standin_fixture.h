@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <string>
 
+#include "files.h"
 #include "imagegen.h"
 #include "standin_client.h"
 
@@ -21,7 +22,7 @@ class StandinFixture : public ::testing::Test {
     }
     void TearDown() override {
         standin::ClearFaults();
-        RemoveTree(folder_);
+        DeleteFolderTree(folder_);
         SetEnvironmentVariableW(standin::JournalVariable, nullptr);
         SetEnvironmentVariableW(standin::StateVariable, nullptr);
     }
@@ -53,24 +54,6 @@ class StandinFixture : public ::testing::Test {
     }
 
   private:
-    static void RemoveTree(const std::wstring& folder) {
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                std::wstring name = found.cFileName;
-                if (name == L"." || name == L"..")
-                    continue;
-                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                    RemoveTree(folder + L"\\" + name);
-                else
-                    DeleteFileW((folder + L"\\" + name).c_str());
-            } while (FindNextFileW(search, &found));
-            FindClose(search);
-        }
-        RemoveDirectoryW(folder.c_str());
-    }
-
     std::wstring folder_;
 };
 
