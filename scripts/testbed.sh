@@ -31,16 +31,28 @@ testbed_start_display() {
 }
 
 # The template is made once per build folder; wineboot is the slow step (10-15 s).
+# A failed attempt is shown and tried once more, from scratch.
 testbed_make_template() {
-    local template=$WINE_ROOT/template
+    local template=$WINE_ROOT/template log=$WINE_ROOT/template.log attempt
     [ -f "$template/.tessel-ready" ] && return 0
-    rm -rf "$template"
     mkdir -p "$WINE_ROOT"
-    WINEPREFIX=$template wineboot -i >/dev/null 2>&1
-    # Unmanaged windows close their modal dialogs at once under a bare X server.
-    WINEPREFIX=$template wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null
-    WINEPREFIX=$template wineserver -w
-    touch "$template/.tessel-ready"
+    for attempt in 1 2; do
+        rm -rf "$template"
+        if (
+            export WINEPREFIX=$template
+            wineboot -i && wineserver -w &&
+                # Unmanaged windows close their modal dialogs at once under a bare X server.
+                wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f &&
+                wineserver -w
+        ) >"$log" 2>&1 </dev/null; then
+            touch "$template/.tessel-ready"
+            return 0
+        fi
+        echo "Making the Wine prefix failed (attempt $attempt); its log ends:" >&2
+        tail -n 20 "$log" >&2
+        WINEPREFIX=$template wineserver -k 2>/dev/null || true
+    done
+    return 1
 }
 
 # testbed_prefix NAME [win7|win8|win10]: a fresh copy of the template with the stand-in
