@@ -1,7 +1,6 @@
 // Move-only owners of platform handles, in the shape of WIL's unique_any.
 #pragma once
 #include <windows.h>
-#include <commctrl.h>
 
 template <typename T, auto Close, T Invalid = T{}> class UniqueAny {
   public:
@@ -49,5 +48,4 @@ using UniqueHandle = UniqueAny<HANDLE, &CloseHandle>;
 using UniqueHkey = UniqueAny<HKEY, &RegCloseKey>;
 using UniqueHicon = UniqueAny<HICON, &DestroyIcon>;
 using UniqueHmenu = UniqueAny<HMENU, &DestroyMenu>;
-using UniqueHmodule = UniqueAny<HMODULE, &FreeLibrary>;
 using UniqueHeapText = UniqueAny<wchar_t*, &FreeProcessHeap>;
