@@ -13,6 +13,9 @@ constexpr DWORD PathBufferChars = 32800;
 constexpr wchar_t AppGuid[] = TESSEL_GUID;
 constexpr wchar_t MainWindowTitle[] = L"Tessel";
 
+// The caption of every error box.
+constexpr wchar_t ErrorCaption[] = L"Error";
+
 // Private window messages.
 constexpr UINT WM_APP_QUIT = WM_USER + 1;
 constexpr UINT WM_APP_TRAY = WM_USER + 100;

@@ -6,7 +6,6 @@ constexpr wchar_t AdministratorMessage[] =
     L"Error creating registry key under HKEY_LOCAL_MACHINE.\r\n"
     L"You must install this program with administrative privileges.";
 constexpr wchar_t MemoryErrorMessage[] = L"Memory allocation error";
-constexpr wchar_t ErrorCaption[] = L"Error";
 
 // The entry routine's work; returns the process exit code (0 refused or failed, 1 normal end).
 int RunTessel(HINSTANCE instance);

@@ -5,7 +5,6 @@
 
 namespace {
 
-constexpr wchar_t ErrorCaption[] = L"Error";
 // For codes the system's message table has no text for: decimal, then hexadecimal.
 constexpr wchar_t UnknownErrorFormat[] = L"Unknown error %lu (0x%08lX).";
 
