@@ -16,18 +16,21 @@ testbed_build() {
     cmake --build "$BUILD_DIR" -j"$(nproc)" "$@"
 }
 
+# Xvfb picks a free display itself and reports it, so parallel runs never share one.
 testbed_start_display() {
-    local n=90
-    while [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ]; do n=$((n + 1)); done
-    Xvfb :$n -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+    local fifo
+    fifo=$(mktemp -u)
+    mkfifo "$fifo"
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
     TESTBED_XVFB_PID=$!
+    local n
+    if ! read -r -t 10 n <"$fifo"; then
+        rm -f "$fifo"
+        echo "Xvfb did not start" >&2
+        return 1
+    fi
+    rm -f "$fifo"
     export DISPLAY=:$n
-    for _ in $(seq 50); do
-        [ -e /tmp/.X11-unix/X$n ] && return 0
-        sleep 0.1
-    done
-    echo "Xvfb did not start" >&2
-    return 1
 }
 
 # The template is made once per build folder; wineboot is the slow step (10-15 s).
