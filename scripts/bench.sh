@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Tessel beside a minimal Win32 window program (tests/bench/baseline.cpp), built by the same
+# Tessel beside a minimal Win32 window program (bench/baseline.cpp), built by the same
 # toolchain and run under the same Wine in one run: executable size, start to an idle
 # message loop, private memory, idle CPU, and start-up with 0, 100 and 1,000 registered
 # images, all marked (attached through the stand-in disk service).
@@ -23,9 +23,9 @@ testbed_make_template
 testbed_prefix bench win10
 
 tessel=$(winepath -w "$BUILD_DIR/tessel.exe")
-baseline=$(winepath -w "$BUILD_DIR/tests/bench/baseline.exe")
-imports=$(winepath -w "$BUILD_DIR/tests/bench/baseline-imports.exe")
-measure() { wine "$BUILD_DIR/tests/bench/measure.exe" "$@" | tr -d '\r'; }
+baseline=$(winepath -w "$BUILD_DIR/bench/baseline.exe")
+imports=$(winepath -w "$BUILD_DIR/bench/baseline-imports.exe")
+measure() { wine "$BUILD_DIR/bench/measure.exe" "$@" | tr -d '\r'; }
 # value KEY TEXT: the value of one key=value line.
 value() { sed -n "s/^$1=//p" <<<"$2"; }
 
@@ -72,7 +72,7 @@ done
 [ "$early" = 0 ] || echo "warning: $early starts reported idle before the list was full" >&2
 
 args=(
-    -v sb="$(stat -c %s "$BUILD_DIR/tests/bench/baseline.exe")"
+    -v sb="$(stat -c %s "$BUILD_DIR/bench/baseline.exe")"
     -v st="$(stat -c %s "$BUILD_DIR/tessel.exe")"
     -v b0="$(value base_idle_ms_median "$pair0")" -v t0="$(value idle_ms_median "$pair0")"
     -v b100="$(value base_idle_ms_median "$pair100")" -v t100="$(value idle_ms_median "$pair100")"

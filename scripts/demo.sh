@@ -23,7 +23,7 @@ testbed_make_template
 testbed_prefix demo "$winver"
 mkdir -p "$demo_dir"
 
-probe() { wine "$BUILD_DIR/tests/e2e/probe.exe" "$@"; }
+probe() { wine "$BUILD_DIR/tools/probe.exe" "$@"; }
 standinctl() { wine "$BUILD_DIR/standin/standinctl.exe" "$@"; }
 mkimage() { wine "$BUILD_DIR/standin/mkimage.exe" "$@" >/dev/null; }
 

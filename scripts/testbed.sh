@@ -69,7 +69,7 @@ testbed_prefix() {
     wineserver -p
     wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d "$version" /f >/dev/null
     # A first idle process keeps Wine's desktop and services from inheriting CTest's pipes.
-    (wine "$BUILD_DIR/tests/keeper.exe" </dev/null >/dev/null 2>&1 &)
+    (wine "$BUILD_DIR/tools/keeper.exe" </dev/null >/dev/null 2>&1 &)
 }
 
 testbed_stop() {

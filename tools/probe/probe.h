@@ -6,13 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "app/globals.h"
+#include "resources/resource.h"
+
 namespace probe {
 
-constexpr wchar_t TesselClass[] = L"{6F1C2B7A-93D4-4E85-B0A2-5C7E19D4F360}";
-constexpr wchar_t TesselTitle[] = L"Tessel";
-constexpr UINT QuitRequest = WM_USER + 1;
-constexpr UINT TrayCallback = WM_USER + 100;
-constexpr int ListId = 1;
+constexpr const wchar_t* TesselClass = AppGuid;
+constexpr const wchar_t* TesselTitle = MainWindowTitle;
+constexpr UINT QuitRequest = WM_APP_QUIT;
+constexpr UINT TrayCallback = WM_APP_TRAY;
+constexpr int ListId = IDC_DISKLIST;
 
 // One list row as the live control holds it.
 struct Row {
