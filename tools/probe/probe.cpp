@@ -3,6 +3,7 @@
 #include <shellapi.h>
 #include <tlhelp32.h>
 #include <cstdio>
+#include <iterator>
 #include <utility>
 
 namespace probe {
@@ -341,6 +342,25 @@ bool Target::TrayIconPresent() const {
     data.uID = 0;
     data.uFlags = 0;
     return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+}
+
+bool Target::PressKeys(std::initializer_list<WORD> keys) const {
+    if (!window_ || !SetForegroundWindow(window_))
+        return false;
+    std::vector<INPUT> inputs;
+    auto add = [&](WORD key, DWORD flags) {
+        INPUT input = {};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = key;
+        input.ki.wScan = WORD(MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
+        input.ki.dwFlags = flags;
+        inputs.push_back(input);
+    };
+    for (WORD key : keys)
+        add(key, 0);
+    for (auto key = std::rbegin(keys); key != std::rend(keys); ++key)
+        add(*key, KEYEVENTF_KEYUP);
+    return SendInput(UINT(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
 }
 
 std::vector<Box> Target::Boxes() const {

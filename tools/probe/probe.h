@@ -3,6 +3,7 @@
 // messages, answers its message boxes, and watches it end.
 #pragma once
 #include <windows.h>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,9 @@ class Target {
     // The shell accepts a change to an icon only while it holds one for (window, 0).
     bool TrayIconPresent() const;
     bool WindowVisible() const { return window_ && IsWindowVisible(window_); }
+    // Brings the window to the front and types one chord: the keys pressed in order, then
+    // released in reverse, as the keyboard sends them.
+    bool PressKeys(std::initializer_list<WORD> keys) const;
 
     std::vector<Box> Boxes() const;
     // Waits until the process shows a dialog; false on timeout.
