@@ -1,6 +1,4 @@
 #include "e2e_fixture.h"
-#include "files.h"
-#include "registry_fixtures.h"
 #include <sstream>
 
 namespace e2e {
@@ -8,25 +6,6 @@ namespace e2e {
 namespace {
 
 constexpr wchar_t AppDefaultsPath[] = L"Software\\Wine\\AppDefaults\\tessel.exe";
-
-std::string N(const std::wstring& text) {
-    return probe::Narrow(text);
-}
-
-void DeleteBaseKey() {
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, BaseKeyPath);
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, BaseKeyPath);
-}
-
-std::wstring Hex(const std::vector<BYTE>& data) {
-    std::wstring out;
-    wchar_t byte[4];
-    for (BYTE b : data) {
-        swprintf(byte, 4, L"%02x", b);
-        out += byte;
-    }
-    return out;
-}
 
 std::wstring RowLine(const std::wstring& path, const std::wstring& status,
                      const std::wstring& startup, int check, bool error, int startupImage,
@@ -39,88 +18,46 @@ std::wstring RowLine(const std::wstring& path, const std::wstring& status,
 }
 
 std::wstring Line(const probe::Row& row) {
-    return RowLine(row.Path, row.Status, row.Startup, row.CheckState, row.StatusImage == 1,
-                   row.StartupImage, row.Handle != 0);
+    return RowLine(row.Path, row.Status, row.Startup, row.CheckState,
+                   row.StatusImage == ListIconError, row.StartupImage, row.Handle != 0);
 }
 
 std::wstring Line(const ExpectedRow& row) {
-    return RowLine(row.Path, row.Status, row.Marked ? StartupYes : StartupNo, row.Marked ? 2 : 1,
-                   row.ErrorImage, row.Marked ? 2 : 3, row.Handle);
+    return RowLine(row.Path, row.Status, row.Marked ? StartupYesText : StartupNoText,
+                   row.Marked ? 2 : 1, row.ErrorImage,
+                   row.Marked ? ListIconStartupYes : ListIconStartupNo, row.Handle);
 }
 
-template <typename T> std::wstring Table(const std::vector<T>& rows) {
-    std::wstring out;
-    for (size_t i = 0; i < rows.size(); ++i)
-        out += L"    " + std::to_wstring(i) + L": " + Line(rows[i]) + L"\n";
-    return out.empty() ? L"    (no rows)\n" : out;
+template <typename A, typename B>
+::testing::AssertionResult Compare(const char* what, const std::vector<A>& expected,
+                                   const std::vector<B>& actual) {
+    std::wstring want, got;
+    for (size_t i = 0; i < expected.size(); ++i)
+        want += L"    " + std::to_wstring(i) + L": " + Line(expected[i]) + L"\n";
+    for (size_t i = 0; i < actual.size(); ++i)
+        got += L"    " + std::to_wstring(i) + L": " + Line(actual[i]) + L"\n";
+    if (want == got)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << what << "\n  expected:\n"
+                                         << Narrow(want) << "  actual:\n"
+                                         << Narrow(got);
+}
+
+void DeleteBaseKey() {
+    DeleteTree(HKEY_LOCAL_MACHINE, BaseKeyPath);
 }
 
 } // namespace
 
-std::vector<BYTE> StringData(const std::wstring& text) {
-    const BYTE* bytes = reinterpret_cast<const BYTE*>(text.c_str());
-    return std::vector<BYTE>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t));
-}
-
-std::vector<RegistryValue> ReadValues(HKEY root, const std::wstring& path) {
-    std::vector<RegistryValue> values;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return values;
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[32800];
-        DWORD nameChars = ARRAYSIZE(name), type = 0, size = 0;
-        if (RegEnumValueW(key, i, name, &nameChars, nullptr, &type, nullptr, &size) !=
-            ERROR_SUCCESS)
-            break;
-        RegistryValue value{name, type, std::vector<BYTE>(size)};
-        nameChars = ARRAYSIZE(name);
-        RegEnumValueW(key, i, name, &nameChars, nullptr, &type, value.Data.data(), &size);
-        value.Data.resize(size);
-        values.push_back(std::move(value));
-    }
-    RegCloseKey(key);
-    return values;
-}
-
 std::wstring Describe(const std::vector<RegistryValue>& values) {
     std::wstring out;
-    for (const RegistryValue& v : values)
-        out += L"    " + v.Name + L" type " + std::to_wstring(v.Type) + L" data " + Hex(v.Data) +
-               L"\n";
+    for (const RegistryValue& v : values) {
+        out += L"    " + v.Name + L" type " + std::to_wstring(v.Type) + L" data";
+        for (BYTE b : v.Data)
+            out += L" " + std::to_wstring(b);
+        out += L"\n";
+    }
     return out.empty() ? L"    (no values)\n" : out;
-}
-
-::testing::AssertionResult RowsAre(const std::vector<probe::Row>& actual,
-                                   const std::vector<ExpectedRow>& expected) {
-    bool same = actual.size() == expected.size();
-    for (size_t i = 0; same && i < actual.size(); ++i)
-        same = Line(actual[i]) == Line(expected[i]);
-    if (same)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "rows differ\n  expected:\n"
-                                         << N(Table(expected)) << "  actual:\n"
-                                         << N(Table(actual));
-}
-
-::testing::AssertionResult SameRows(const std::vector<probe::Row>& before,
-                                    const std::vector<probe::Row>& after) {
-    bool same = before.size() == after.size();
-    for (size_t i = 0; same && i < before.size(); ++i)
-        same = Line(before[i]) == Line(after[i]);
-    if (same)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "rows changed\n  before:\n"
-                                         << N(Table(before)) << "  after:\n"
-                                         << N(Table(after));
-}
-
-std::vector<standin::JournalEntry> JournalFor(const std::wstring& path) {
-    std::vector<standin::JournalEntry> entries;
-    for (standin::JournalEntry& entry : standin::ReadJournal())
-        if (lstrcmpiW(entry.Path.c_str(), path.c_str()) == 0)
-            entries.push_back(std::move(entry));
-    return entries;
 }
 
 std::wstring Describe(const std::vector<standin::JournalEntry>& entries) {
@@ -139,18 +76,111 @@ std::wstring Describe(const std::vector<standin::Attachment>& attached) {
     return out.empty() ? L"    (nothing attached)\n" : out;
 }
 
+::testing::AssertionResult RowsAre(const std::vector<probe::Row>& actual,
+                                   const std::vector<ExpectedRow>& expected) {
+    return Compare("rows differ", expected, actual);
+}
+
+::testing::AssertionResult SameRows(const std::vector<probe::Row>& before,
+                                    const std::vector<probe::Row>& after) {
+    return Compare("rows changed", before, after);
+}
+
+std::wstring BoxText(const std::wstring& caption, const std::wstring& text,
+                     std::initializer_list<int> buttons) {
+    std::wstring out = caption + L" | " + text + L" |";
+    for (int id : buttons)
+        out += L" " + std::to_wstring(id);
+    return out;
+}
+
+Observer::Observer(probe::Target* tessel) : tessel_(tessel), last_(Read()) {}
+
+bool Observer::State::operator==(const State& other) const {
+    return Visible == other.Visible && Icon == other.Icon && Running == other.Running &&
+           Box.Text == other.Box.Text && Box.WParam == other.Box.WParam &&
+           Box.LParam == other.Box.LParam;
+}
+
+Observer::State Observer::Read() const {
+    State state;
+    state.Running = tessel_->Running();
+    if (!state.Running) {
+        tessel_->WaitExit(0, &state.Code);
+        return state;
+    }
+    state.Visible = tessel_->WindowVisible();
+    state.Icon = tessel_->TrayIconPresent();
+    std::vector<probe::Box> boxes = tessel_->Boxes();
+    if (!boxes.empty()) {
+        const probe::Box& box = boxes.front();
+        std::wstring text = box.Caption + L" | " + box.Text + L" |";
+        for (const probe::BoxButton& button : box.Buttons) {
+            text += L" " + std::to_wstring(button.Id);
+            if (button.Default)
+                state.Box.WParam = WPARAM(button.Id);
+        }
+        state.Box.Message = BoxShown;
+        state.Box.Flags = Seen;
+        state.Box.Text = text;
+        state.Box.LParam = GetWindow(box.Window, GW_OWNER) == tessel_->Window();
+    }
+    return state;
+}
+
+void Observer::Record(bool waitForChange) {
+    State now = Read();
+    if (waitForChange && now == last_)
+        probe::WaitFor(ExitTimeoutMs, [&] { return !((now = Read()) == last_); });
+    if (now.Running && now.Visible != last_.Visible)
+        sequence_.Add({now.Visible ? WindowShown : WindowHidden, Seen});
+    if (now.Running && now.Icon != last_.Icon)
+        sequence_.Add({now.Icon ? TrayIconAdded : TrayIconRemoved, Seen});
+    if (last_.Box.Message && !(now.Box.Text == last_.Box.Text))
+        sequence_.Add({BoxClosed, Seen});
+    if (now.Box.Message && !(now.Box.Text == last_.Box.Text))
+        sequence_.Add(now.Box);
+    if (last_.Running && !now.Running)
+        sequence_.Add({ProcessEnded, Seen, now.Code});
+    last_ = now;
+}
+
+void Observer::Send(UINT message, WPARAM wParam, LPARAM lParam) {
+    sequence_.Add({message, Sent, wParam, lParam});
+    SendMessageTimeoutW(tessel_->Window(), message, wParam, lParam, SMTO_ABORTIFHUNG, 5000,
+                        nullptr);
+    Record(false);
+}
+
+void Observer::Post(UINT message, WPARAM wParam, LPARAM lParam) {
+    sequence_.Add({message, Posted, wParam, lParam});
+    tessel_->Post(message, wParam, lParam);
+    Record(true);
+}
+
+void Observer::Press(int button) {
+    sequence_.Add({WM_COMMAND, Posted, WPARAM(button), 0, L"button"});
+    probe::Box box;
+    if (tessel_->WaitBox(0, &box))
+        probe::PressButton(box, button);
+    Record(true);
+}
+
+void Observer::Keys(const wchar_t* name, std::initializer_list<WORD> keys) {
+    sequence_.Add({WM_KEYDOWN, Posted, 0, 0, name});
+    tessel_->PressKeys(keys);
+    Record(true);
+}
+
+void Observer::WaitEnd() {
+    tessel_->WaitExit(ExitTimeoutMs);
+    Record(false);
+}
+
 void TesselTest::SetUp() {
     probe::KillStrayTessels();
-    static int counter = 0;
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    folder_ = std::wstring(temp) + L"tessel-e2e-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-              std::to_wstring(++counter);
-    DeleteFolderTree(folder_);
-    ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr)) << N(folder_);
-    // tessel.exe inherits both: its stand-in writes where this test reads.
-    SetEnvironmentVariableW(standin::JournalVariable, PathOf(L"journal.txt").c_str());
-    SetEnvironmentVariableW(standin::StateVariable, PathOf(L"state").c_str());
+    // tessel.exe inherits the variables: its stand-in writes where this test reads.
+    UseStandinFolder(folder_);
     DeleteBaseKey();
     SetWindowsVersion(L"win10");
 }
@@ -167,15 +197,14 @@ void TesselTest::TearDown() {
     probe::KillStrayTessels();
     DeleteBaseKey();
     RegDeleteKeyW(HKEY_CURRENT_USER, AppDefaultsPath);
-    DeleteFolderTree(folder_);
 }
 
 void TesselTest::SetWindowsVersion(const wchar_t* version) {
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, AppDefaultsPath, 0, nullptr, 0,
                                              KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
-                   DWORD((wcslen(version) + 1) * sizeof(wchar_t)));
+    std::vector<BYTE> data = StringData(version);
+    RegSetValueExW(key, L"Version", 0, REG_SZ, data.data(), DWORD(data.size()));
     RegCloseKey(key);
 }
 
@@ -183,25 +212,21 @@ std::wstring TesselTest::MakeImage(const std::wstring& name, imagegen::Kind kind
     std::wstring path = PathOf(name);
     imagegen::Options options;
     options.virtualSize = 16ull << 20;
-    DWORD code = imagegen::CreateImage(path, kind, options);
-    EXPECT_EQ(0u, code) << "making " << N(path);
+    EXPECT_EQ(0u, imagegen::CreateImage(path, kind, options)) << "making " << Narrow(path);
     return path;
 }
 
 void TesselTest::SetValue(const std::wstring& name, DWORD type, const std::vector<BYTE>& data) {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, UserSettingsPath().c_str(), 0,
-                                             nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    LSTATUS status = RegSetValueExW(key, name.c_str(), 0, type,
-                                    data.empty() ? nullptr : data.data(), DWORD(data.size()));
-    RegCloseKey(key);
-    ASSERT_EQ(ERROR_SUCCESS, status) << N(name);
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetKeyValueW(HKEY_LOCAL_MACHINE, UserSettingsPath().c_str(), name.c_str(), type,
+                              data.empty() ? nullptr : data.data(), DWORD(data.size())))
+        << Narrow(name);
 }
 
-::testing::AssertionResult TesselTest::Start(probe::Target* target) {
+::testing::AssertionResult TesselTest::Start(probe::Target* target, const std::wstring& exe) {
     std::wstring error;
-    if (!target->Launch(probe::TesselExe(), &error))
-        return ::testing::AssertionFailure() << N(error);
+    if (!target->Launch(exe, &error))
+        return ::testing::AssertionFailure() << Narrow(error);
     HANDLE copy = nullptr;
     DuplicateHandle(GetCurrentProcess(), target->Process(), GetCurrentProcess(), &copy, 0, FALSE,
                     DUPLICATE_SAME_ACCESS);
@@ -221,7 +246,7 @@ void TesselTest::SetValue(const std::wstring& name, DWORD type, const std::vecto
     probe::Target second;
     std::wstring error;
     if (!second.Launch(probe::TesselExe(), &error))
-        return ::testing::AssertionFailure() << N(error);
+        return ::testing::AssertionFailure() << Narrow(error);
     DWORD code = STILL_ACTIVE;
     if (!second.WaitExit(ExitTimeoutMs, &code)) {
         second.Kill();

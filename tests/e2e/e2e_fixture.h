@@ -6,33 +6,22 @@
 #include <string>
 #include <vector>
 
+#include "disklist/listview.h"
+#include "settings/store.h"
+#include "helpers.h"
 #include "imagegen.h"
 #include "probe.h"
+#include "sequence.h"
 #include "standin_client.h"
 
 namespace e2e {
 
-constexpr wchar_t BaseKeyPath[] = L"SOFTWARE\\{6F1C2B7A-93D4-4E85-B0A2-5C7E19D4F360}";
-constexpr wchar_t StatusMounted[] = L"Mounted";
-constexpr wchar_t StatusUnmounted[] = L"Unmounted";
-constexpr wchar_t StatusMountError[] = L"Mount error";
-constexpr wchar_t StatusOpenError[] = L"Error open VHD";
-constexpr wchar_t StartupYes[] = L"Yes, mount at Windows startup";
-constexpr wchar_t StartupNo[] = L"No, don't mount at Windows startup";
 constexpr DWORD IdleTimeoutMs = 30000;
 constexpr DWORD ExitTimeoutMs = 10000;
 
-struct RegistryValue {
-    std::wstring Name;
-    DWORD Type = REG_SZ;
-    std::vector<BYTE> Data;
-    bool operator==(const RegistryValue&) const = default;
-};
-
-// A string value's data as the registry keeps it: UTF-16 with its terminator.
-std::vector<BYTE> StringData(const std::wstring& text);
-std::vector<RegistryValue> ReadValues(HKEY root, const std::wstring& path);
 std::wstring Describe(const std::vector<RegistryValue>& values);
+std::wstring Describe(const std::vector<standin::JournalEntry>& entries);
+std::wstring Describe(const std::vector<standin::Attachment>& attached);
 
 // How a row should look; the startup column, check box and images follow from Marked.
 struct ExpectedRow {
@@ -49,10 +38,40 @@ struct ExpectedRow {
 ::testing::AssertionResult SameRows(const std::vector<probe::Row>& before,
                                     const std::vector<probe::Row>& after);
 
-// Journal lines for one image, in order.
-std::vector<standin::JournalEntry> JournalFor(const std::wstring& path);
-std::wstring Describe(const std::vector<standin::JournalEntry>& entries);
-std::wstring Describe(const std::vector<standin::Attachment>& attached);
+// The text a BoxShown entry carries: caption, text and the ids of the buttons.
+std::wstring BoxText(const std::wstring& caption, const std::wstring& text,
+                     std::initializer_list<int> buttons);
+
+// Works a running Tessel as a user would and records, beside each thing it does, what then
+// changed that a user notices: the window shown or hidden, the tray icon, a box coming or
+// going, the process ending.
+class Observer {
+  public:
+    explicit Observer(probe::Target* tessel);
+    // A sent message has done its work when the call returns: changes are read at once.
+    void Send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+    // Posted messages, button presses and keys are waited on until something changes.
+    void Post(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+    void Press(int button);
+    void Keys(const wchar_t* name, std::initializer_list<WORD> keys);
+    // Waits for the process to end.
+    void WaitEnd();
+    const MsgSequence& Sequence() const { return sequence_; }
+
+  private:
+    struct State {
+        bool Visible = false, Icon = false, Running = false;
+        DWORD Code = 0;
+        Msg Box; // BoxShown, or 0 when no box is shown
+        bool operator==(const State&) const;
+    };
+    State Read() const;
+    void Record(bool waitForChange);
+
+    probe::Target* tessel_;
+    State last_;
+    MsgSequence sequence_;
+};
 
 class TesselTest : public ::testing::Test {
   protected:
@@ -62,19 +81,21 @@ class TesselTest : public ::testing::Test {
     // The Windows version Wine reports to tessel.exe: win7, win8 or win10.
     void SetWindowsVersion(const wchar_t* version);
     // A file in this test's own folder.
-    std::wstring PathOf(const std::wstring& name) const { return folder_ + L"\\" + name; }
+    std::wstring PathOf(const std::wstring& name) const { return folder_.PathOf(name); }
     std::wstring MakeImage(const std::wstring& name, imagegen::Kind kind);
+    // A value of the user's settings key.
     void SetValue(const std::wstring& name, DWORD type, const std::vector<BYTE>& data);
     void SetFlag(const std::wstring& name, const std::wstring& flag) {
         SetValue(name, REG_SZ, StringData(flag));
     }
     // Starts tessel.exe as the Run key does and waits until its start-up is over.
-    ::testing::AssertionResult Start(probe::Target* target);
+    ::testing::AssertionResult Start(probe::Target* target,
+                                     const std::wstring& exe = probe::TesselExe());
     // A start that is expected to end at once.
     ::testing::AssertionResult StartExpectingExit(DWORD expectedCode);
     ::testing::AssertionResult Quit(probe::Target* target);
 
-    std::wstring folder_;
+    TempFolder folder_;
     std::vector<HANDLE> started_;
 };
 

@@ -1,154 +1,186 @@
-// The running program as a black box: settings keys on a first start, the single
-// instance, the tray icon, and how it ends.
+// The running program as a black box: a first start, the tray icon and the window, the
+// Exit question, the About shortcuts, and a second start.
 #include "e2e_fixture.h"
-#include "registry_fixtures.h"
+#include "app/mainwindow.h"
+#include "resources/resource.h"
 
 namespace e2e {
 namespace {
 
 using InstanceTest = TesselTest;
 
-bool NoTesselProcess(DWORD pid) {
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
-    if (!process)
-        return true;
-    bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
-    CloseHandle(process);
-    return ended;
+bool PrivilegeEnabled(HANDLE process, const wchar_t* name) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token))
+        return false;
+    PRIVILEGE_SET check = {1, PRIVILEGE_SET_ALL_NECESSARY, {}};
+    BOOL enabled = FALSE;
+    LookupPrivilegeValueW(nullptr, name, &check.Privilege[0].Luid);
+    PrivilegeCheck(token, &check, &enabled);
+    CloseHandle(token);
+    return enabled;
 }
 
-TEST_F(InstanceTest, FirstStartCreatesBaseKeyAndUserSubkey) {
+TEST_F(InstanceTest, FirstStartMakesTheUserKeyAndEnablesItsPrivileges) {
     ASSERT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, BaseKeyPath));
     probe::Target tessel;
     ASSERT_TRUE(Start(&tessel));
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, BaseKeyPath));
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, UserSettingsPath()))
-        << probe::Narrow(UserSettingsPath());
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, UserSettingsPath())) << Narrow(UserSettingsPath());
     // A fresh user key holds nothing until the user adds an image.
-    EXPECT_TRUE(ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath()).empty())
-        << probe::Narrow(Describe(ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath())));
+    EXPECT_TRUE(ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath()).empty());
     EXPECT_EQ(0, tessel.RowCount());
+    for (const wchar_t* privilege : {SE_BACKUP_NAME, SE_RESTORE_NAME})
+        EXPECT_TRUE(PrivilegeEnabled(tessel.Process(), privilege)) << Narrow(privilege);
     EXPECT_TRUE(Quit(&tessel));
 }
 
-TEST_F(InstanceTest, QuitRequestEndsWithCodeOneAndTakesTheTrayIcon) {
-    probe::Target tessel;
-    ASSERT_TRUE(Start(&tessel));
-    EXPECT_FALSE(tessel.WindowVisible()) << "the window starts hidden";
-    EXPECT_TRUE(tessel.TrayIconPresent()) << "a hidden Tessel is reachable only through its icon";
-    DWORD pid = tessel.Pid();
-    ASSERT_TRUE(Quit(&tessel));
-    // Wine also forgets the icons of a dead window, so this holds once the process is gone.
-    EXPECT_FALSE(tessel.TrayIconPresent());
-    EXPECT_TRUE(NoTesselProcess(pid));
-    EXPECT_EQ(0, probe::KillStrayTessels()) << "a tessel.exe was left running";
+// What a restart of the shell does to every icon: the shell forgets it.
+void DropTrayIcon(HWND window) {
+    NOTIFYICONDATAW icon = {};
+    icon.cbSize = sizeof icon;
+    icon.hWnd = window;
+    Shell_NotifyIconW(NIM_DELETE, &icon);
 }
 
-TEST_F(InstanceTest, SecondStartEndsAtOnceAndShowsTheFirst) {
-    std::wstring marked = MakeImage(L"a-marked.vhd", imagegen::Kind::VhdFixed);
-    SetFlag(marked, L"+");
-    SetFlag(PathOf(L"b-unmarked.vhd"), L"-");
+TEST_F(InstanceTest, TrayIconIsThereExactlyWhileTheWindowIsHidden) {
+    const UINT shellRestarted = RegisterWindowMessageW(L"TaskbarCreated");
+    const std::vector<Msg> steps = {
+        {WM_APP_TRAY, Sent | LParam, 0, WM_LBUTTONDOWN},
+        {WM_APP_TRAY, Sent | LParam, 0, WM_LBUTTONUP},
+        {WM_APP_TRAY, Sent | LParam, 0, WM_RBUTTONUP},
+        {WM_APP_TRAY, Sent | LParam, 0, WM_CONTEXTMENU},
+        {WM_APP_TRAY, Sent | LParam, 0, WM_RBUTTONDBLCLK},
+        {shellRestarted, Sent}, // the icon comes back at once: nothing to see
+        {WM_APP_TRAY, Sent | LParam, 0, WM_LBUTTONDBLCLK},
+        {WindowShown, Seen},
+        {TrayIconRemoved, Seen},
+        {WM_APP_TRAY, Sent | LParam, 0, WM_LBUTTONDBLCLK},
+        {shellRestarted, Sent}, // a shown window gets no icon
+        {WM_CLOSE, Sent},
+        {WindowHidden, Seen},
+        {TrayIconAdded, Seen},
+        {WM_APP_TRAY, Sent | LParam, 0, WM_LBUTTONDBLCLK},
+        {WindowShown, Seen},
+        {TrayIconRemoved, Seen},
+        {WM_SYSCOMMAND, Sent | WParam, SC_MINIMIZE},
+        {WindowHidden, Seen},
+        {TrayIconAdded, Seen},
+    };
+    probe::Target tessel;
+    ASSERT_TRUE(Start(&tessel));
+    Observer user(&tessel);
+    for (const Msg& step : steps) {
+        if (step.Message == shellRestarted)
+            DropTrayIcon(tessel.Window());
+        if (step.Flags & Sent)
+            user.Send(step.Message, step.WParam, step.LParam);
+    }
+    EXPECT_TRUE(user.Sequence().Matches(steps, "tray"));
+    EXPECT_TRUE(Quit(&tessel));
+}
+
+TEST_F(InstanceTest, ShownWindowKeepsItsMinimumSizeAndTheListFillsIt) {
+    probe::Target tessel;
+    ASSERT_TRUE(Start(&tessel));
+    ASSERT_TRUE(tessel.PostTrayDoubleClick());
+    ASSERT_TRUE(probe::WaitFor(5000, [&] { return tessel.WindowVisible(); }));
+    RECT window = {}, client = {}, list = {};
+    SetWindowPos(tessel.Window(), nullptr, 0, 0, 100, 100, SWP_NOMOVE | SWP_NOZORDER);
+    GetWindowRect(tessel.Window(), &window);
+    EXPECT_EQ(MinTrackWidth, window.right - window.left);
+    EXPECT_EQ(MinTrackHeight, window.bottom - window.top);
+    SetWindowPos(tessel.Window(), nullptr, 0, 0, 800, 600, SWP_NOMOVE | SWP_NOZORDER);
+    GetClientRect(tessel.Window(), &client);
+    GetWindowRect(tessel.List(), &list);
+    EXPECT_EQ(client.right, list.right - list.left);
+    EXPECT_EQ(client.bottom, list.bottom - list.top);
+    // The path column takes what the status (190) and startup (210) columns leave, less 250.
+    const int widths[] = {client.right - 250, 190, 210};
+    for (int column = 0; column < 3; ++column)
+        EXPECT_EQ(widths[column], SendMessageW(tessel.List(), LVM_GETCOLUMNWIDTH, column, 0))
+            << "column " << column;
+    EXPECT_TRUE(Quit(&tessel));
+}
+
+// Exit from the menu, answered as a user would: No keeps Tessel running, Yes ends it.
+TEST_F(InstanceTest, ExitAsksWithNoAsDefault) {
+    const std::wstring question = BoxText(QuestionCaption, ExitQuestion, {IDYES, IDNO});
+    probe::Target tessel;
+    ASSERT_TRUE(Start(&tessel));
+    Observer user(&tessel);
+    user.Post(WM_COMMAND, IDM_EXIT);
+    user.Press(IDNO);
+    user.Post(WM_COMMAND, IDM_EXIT);
+    user.Press(IDYES);
+    user.WaitEnd();
+    EXPECT_TRUE(user.Sequence().Matches({{WM_COMMAND, Posted | WParam, IDM_EXIT},
+                                         {BoxShown, Seen | WParam | LParam, IDNO, 1, question},
+                                         {WM_COMMAND, Posted | WParam, IDNO},
+                                         {BoxClosed, Seen},
+                                         {WM_COMMAND, Posted | WParam, IDM_EXIT},
+                                         {BoxShown, Seen | WParam | LParam, IDNO, 1, question},
+                                         {WM_COMMAND, Posted | WParam, IDYES},
+                                         {BoxClosed, Seen},
+                                         {ProcessEnded, Seen | WParam, 1}},
+                                        "Exit"));
+}
+
+// Alt with "?" or "/" in the shown window opens the box the menu's About opens.
+TEST_F(InstanceTest, AltQuestionMarkAndAltSlashOpenAbout) {
+    probe::Target tessel;
+    ASSERT_TRUE(Start(&tessel));
+    Observer user(&tessel);
+    user.Send(WM_APP_TRAY, 0, WM_LBUTTONDBLCLK);
+    user.Post(WM_COMMAND, IDM_ABOUT);
+    user.Press(IDOK);
+    user.Keys(L"Alt+?", {VK_MENU, VK_SHIFT, VK_OEM_2});
+    user.Press(IDOK);
+    user.Keys(L"Alt+/", {VK_MENU, VK_OEM_2});
+    user.Press(IDOK);
+    const std::vector<Msg>& seen = user.Sequence().Messages();
+    ASSERT_GT(seen.size(), 4u);
+    const Msg about = {BoxShown, Seen | LParam, 0, 1, seen[4].Text};
+    EXPECT_TRUE(user.Sequence().Matches({{WM_APP_TRAY, Sent},
+                                         {WindowShown, Seen},
+                                         {TrayIconRemoved, Seen},
+                                         {WM_COMMAND, Posted | WParam, IDM_ABOUT},
+                                         about,
+                                         {WM_COMMAND, Posted | WParam, IDOK},
+                                         {BoxClosed, Seen},
+                                         {WM_KEYDOWN, Posted, 0, 0, L"Alt+?"},
+                                         about,
+                                         {WM_COMMAND, Posted | WParam, IDOK},
+                                         {BoxClosed, Seen},
+                                         {WM_KEYDOWN, Posted, 0, 0, L"Alt+/"},
+                                         about,
+                                         {WM_COMMAND, Posted | WParam, IDOK},
+                                         {BoxClosed, Seen}},
+                                        "About"));
+    EXPECT_TRUE(Quit(&tessel));
+}
+
+// A second start ends at once, shows the running instance, and changes nothing of it.
+TEST_F(InstanceTest, SecondStartShowsTheFirstAndLeavesItAlone) {
+    SetFlag(MakeImage(L"a-marked.vhd", imagegen::Kind::VhdFixed), StartupFlagOn);
+    SetFlag(PathOf(L"b-unmarked.vhd"), StartupFlagOff);
     probe::Target first;
     ASSERT_TRUE(Start(&first));
     ASSERT_FALSE(first.WindowVisible());
-    ASSERT_TRUE(first.TrayIconPresent());
-    std::vector<probe::Row> rowsBefore = first.Rows();
-    ASSERT_EQ(2u, rowsBefore.size()) << probe::Narrow(probe::Describe(rowsBefore));
-    std::vector<RegistryValue> registryBefore = ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath());
-    std::vector<RegistryValue> baseBefore = ReadValues(HKEY_LOCAL_MACHINE, BaseKeyPath);
-    size_t journalBefore = standin::ReadJournal().size();
+    std::vector<probe::Row> rows = first.Rows();
+    ASSERT_EQ(2u, rows.size());
+    std::vector<RegistryValue> values = ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath());
+    std::wstring attached = Describe(standin::ListAttached());
+    size_t journal = standin::ReadJournal().size();
 
     EXPECT_TRUE(StartExpectingExit(0));
 
-    EXPECT_TRUE(first.Running());
-    EXPECT_TRUE(probe::WaitFor(5000, [&] { return first.WindowVisible(); }))
-        << "the second start should show the running instance's window";
-    EXPECT_TRUE(probe::WaitFor(2000, [&] { return !first.TrayIconPresent(); }))
-        << "a shown window has no tray icon";
-    EXPECT_TRUE(SameRows(rowsBefore, first.Rows()));
-    std::vector<RegistryValue> registryAfter = ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath());
-    EXPECT_EQ(registryBefore, registryAfter)
-        << "before:\n"
-        << probe::Narrow(Describe(registryBefore)) << "after:\n"
-        << probe::Narrow(Describe(registryAfter));
-    EXPECT_EQ(baseBefore, ReadValues(HKEY_LOCAL_MACHINE, BaseKeyPath));
-    std::vector<standin::JournalEntry> journal = standin::ReadJournal();
-    EXPECT_EQ(journalBefore, journal.size()) << "the second start touched the disk service:\n"
-                                             << probe::Narrow(Describe(journal));
+    EXPECT_TRUE(probe::WaitFor(5000, [&] { return first.WindowVisible(); }));
+    EXPECT_TRUE(probe::WaitFor(5000, [&] { return !first.TrayIconPresent(); }));
+    EXPECT_TRUE(SameRows(rows, first.Rows()));
+    EXPECT_EQ(values, ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath()));
+    EXPECT_EQ(Narrow(attached), Narrow(Describe(standin::ListAttached())));
+    EXPECT_EQ(journal, standin::ReadJournal().size()) << Narrow(Describe(standin::ReadJournal()));
     EXPECT_TRUE(Quit(&first));
-}
-
-// The notification area's messages and the window's own, in order, with the state
-// each leaves: the icon is there exactly while the window is hidden.
-struct TrayStep {
-    const char* What;
-    UINT Message;
-    WPARAM WParam;
-    LPARAM LParam;
-    bool Visible;
-    bool Icon;
-};
-
-const TrayStep TraySteps[] = {
-    {"left button down", probe::TrayCallback, 0, WM_LBUTTONDOWN, false, true},
-    {"left button up", probe::TrayCallback, 0, WM_LBUTTONUP, false, true},
-    {"right button up", probe::TrayCallback, 0, WM_RBUTTONUP, false, true},
-    {"context menu", probe::TrayCallback, 0, WM_CONTEXTMENU, false, true},
-    {"right double-click", probe::TrayCallback, 0, WM_RBUTTONDBLCLK, false, true},
-    {"left double-click", probe::TrayCallback, 0, WM_LBUTTONDBLCLK, true, false},
-    {"second double-click", probe::TrayCallback, 0, WM_LBUTTONDBLCLK, true, false},
-    {"close", WM_CLOSE, 0, 0, false, true},
-    {"double-click after close", probe::TrayCallback, 0, WM_LBUTTONDBLCLK, true, false},
-    {"minimise", WM_SYSCOMMAND, SC_MINIMIZE, 0, false, true},
-    {"double-click after minimise", probe::TrayCallback, 0, WM_LBUTTONDBLCLK, true, false},
-};
-
-TEST_F(InstanceTest, TrayIconIsThereExactlyWhileTheWindowIsHidden) {
-    probe::Target tessel;
-    ASSERT_TRUE(Start(&tessel));
-    std::string expected, actual;
-    for (const TrayStep& step : TraySteps) {
-        // Sent, not posted: the answer comes after the handler has run.
-        SendMessageTimeoutW(tessel.Window(), step.Message, step.WParam, step.LParam,
-                            SMTO_ABORTIFHUNG, 5000, nullptr);
-        auto line = [&](bool visible, bool icon) {
-            return std::string(step.What) + ": " + (visible ? "shown" : "hidden") + ", " +
-                   (icon ? "icon" : "no icon") + "\n";
-        };
-        expected += line(step.Visible, step.Icon);
-        actual += line(tessel.WindowVisible(), tessel.TrayIconPresent());
-    }
-    EXPECT_EQ(expected, actual);
-    EXPECT_TRUE(Quit(&tessel));
-}
-
-// The menu's Exit, answered from outside as a user would: No keeps Tessel running, Yes ends it.
-TEST_F(InstanceTest, ExitCommandAsksWithNoAsDefault) {
-    constexpr WPARAM ExitCommand = 105;
-    probe::Target tessel;
-    ASSERT_TRUE(Start(&tessel));
-    std::string shown;
-    for (int answer : {IDNO, IDYES}) {
-        ASSERT_TRUE(tessel.Post(WM_COMMAND, ExitCommand, 0));
-        probe::Box box;
-        ASSERT_TRUE(tessel.WaitBox(5000, &box)) << "no question after Exit";
-        shown += probe::Narrow(box.Caption + L" | " + box.Text + L" |");
-        for (const probe::BoxButton& button : box.Buttons)
-            shown += " " + std::to_string(button.Id) + (button.Default ? "(default)" : "");
-        shown += "\n";
-        ASSERT_TRUE(probe::PressButton(box, answer));
-        if (answer == IDNO) {
-            EXPECT_TRUE(probe::WaitFor(5000, [&] { return tessel.Boxes().empty(); }));
-            EXPECT_TRUE(tessel.Running()) << "No must leave Tessel running";
-        }
-    }
-    std::string question =
-        "Question | Are you sure want to exit ?\r\nNote, all mounted disk's will be unmounted. "
-        "| 6 7(default)\n";
-    EXPECT_EQ(question + question, shown);
-    DWORD code = 0;
-    ASSERT_TRUE(tessel.WaitExit(ExitTimeoutMs, &code)) << "Yes must end Tessel";
-    EXPECT_EQ(1u, code);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
-// The startup load against real registry data: which values become rows, which rows
-// count as marked, and what a failed attach leaves behind.
+// The startup load against real registry data: which values become rows and which count as
+// marked, what a failed attach leaves behind, where the list lives when the user's key cannot
+// be had, and which disk service is used.
 #include "e2e_fixture.h"
 
 namespace e2e {
@@ -14,17 +15,7 @@ std::vector<BYTE> Bytes(const void* data, size_t size) {
 
 // A string of this many bytes, terminator included, that begins with "+".
 std::vector<BYTE> MarkedDataOfBytes(size_t bytes) {
-    std::wstring text = L"+" + std::wstring(bytes / sizeof(wchar_t) - 2, L'a');
-    return StringData(text);
-}
-
-TEST_F(LoadTest, OnlyCheckForUpdateGivesAnEmptyList) {
-    DWORD on = 1;
-    SetValue(L"CheckForUpdate", REG_DWORD, Bytes(&on, sizeof(on)));
-    probe::Target tessel;
-    ASSERT_TRUE(Start(&tessel));
-    EXPECT_TRUE(RowsAre(tessel.Rows(), {}));
-    EXPECT_TRUE(Quit(&tessel));
+    return StringData(L"+" + std::wstring(bytes / sizeof(wchar_t) - 2, L'a'));
 }
 
 // One value each; the file exists only where a row would open it.
@@ -72,20 +63,17 @@ TEST_F(LoadTest, OnlyStringValuesBecomeRowsAndOnlyTheFirstCharacterCounts) {
     // Unmarked rows are never opened, whatever their data.
     for (const ValueCase& c : cases)
         if (!c.Marked) {
-            EXPECT_TRUE(JournalFor(PathOf(c.Name)).empty())
-                << probe::Narrow(c.Name) << ":\n"
-                << probe::Narrow(Describe(JournalFor(PathOf(c.Name))));
+            EXPECT_TRUE(JournalFor(PathOf(c.Name)).empty()) << Narrow(c.Name);
         }
     EXPECT_TRUE(Quit(&tessel));
 }
 
 TEST_F(LoadTest, FailedAttachShowsMountErrorAndClosesTheImage) {
-    const DWORD injected = ERROR_ACCESS_DENIED;
     std::wstring failing = MakeImage(L"a-attach-fails.vhd", imagegen::Kind::VhdFixed);
     std::wstring next = MakeImage(L"b-next.vhd", imagegen::Kind::VhdDynamic);
-    SetFlag(failing, L"+");
-    SetFlag(next, L"+");
-    ASSERT_TRUE(standin::InjectFault(standin::Operation::Attach, failing, injected));
+    SetFlag(failing, StartupFlagOn);
+    SetFlag(next, StartupFlagOn);
+    ASSERT_TRUE(standin::InjectFault(standin::Operation::Attach, failing, 0xE0F0BEEF));
 
     probe::Target tessel;
     ASSERT_TRUE(Start(&tessel));
@@ -93,17 +81,37 @@ TEST_F(LoadTest, FailedAttachShowsMountErrorAndClosesTheImage) {
                                            {failing, StatusMountError, true, true, false},
                                            {next, StatusMounted, true, false, true},
                                        }));
-    // Recorded while Tessel still runs: the opened image was closed at once, not at exit.
-    std::vector<standin::JournalEntry> journal = JournalFor(failing);
-    std::wstring sequence;
-    for (const standin::JournalEntry& e : journal)
-        if (e.Op != L"info")
-            sequence += e.Op + L" " + std::to_wstring(e.Code) + L"; ";
-    EXPECT_EQ("open 0; attach " + std::to_string(injected) + "; close 0; ", probe::Narrow(sequence))
-        << probe::Narrow(Describe(journal));
-    for (const standin::Attachment& a : standin::ListAttached())
-        EXPECT_NE(0, lstrcmpiW(a.Path.c_str(), failing.c_str()))
-            << "still attached: " << probe::Narrow(a.Path);
+    // Read while Tessel still runs: the opened image was closed at once, not at exit.
+    EXPECT_EQ(1u, JournalFor(failing, L"close").size()) << Narrow(Describe(JournalFor(failing)));
+    EXPECT_EQ(1u, standin::ListAttached().size()) << Narrow(Describe(standin::ListAttached()));
+    EXPECT_TRUE(Quit(&tessel));
+}
+
+TEST_F(LoadTest, ListLivesInTheBaseKeyWhenTheUserKeyCannotBeHad) {
+    std::wstring image = MakeImage(L"base.vhd", imagegen::Kind::VhdFixed);
+    std::vector<BYTE> on = StringData(StartupFlagOn);
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, BaseKeyPath, image.c_str(), REG_SZ,
+                                             on.data(), DWORD(on.size())));
+    ASSERT_TRUE(BreakKey(UserSettingsPath()));
+    probe::Target tessel;
+    bool started = Start(&tessel);
+    MendKey(UserSettingsPath());
+    ASSERT_TRUE(started);
+    EXPECT_TRUE(RowsAre(tessel.Rows(), {{image, StatusMounted, true, false, true}}));
+    EXPECT_TRUE(Quit(&tessel));
+}
+
+// A virtdisk.dll that answers every call with a code of its own lies beside the program.
+TEST_F(LoadTest, AVirtdiskDllBesideTheProgramIsNeverUsed) {
+    std::wstring exe = PathOf(L"tessel.exe");
+    std::wstring trap = probe::WindowsPath(probe::GetEnv(L"VIRTDISK_TRAP"));
+    ASSERT_TRUE(CopyFileW(probe::TesselExe().c_str(), exe.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(trap.c_str(), PathOf(L"virtdisk.dll").c_str(), FALSE)) << Narrow(trap);
+    std::wstring image = MakeImage(L"a.vhd", imagegen::Kind::VhdFixed);
+    SetFlag(image, StartupFlagOn);
+    probe::Target tessel;
+    ASSERT_TRUE(Start(&tessel, exe));
+    EXPECT_TRUE(RowsAre(tessel.Rows(), {{image, StatusMounted, true, false, true}}));
     EXPECT_TRUE(Quit(&tessel));
 }
 
