@@ -1,29 +1,8 @@
 #include "helpers.h"
 #include "settings/store.h"
+#include <filesystem>
 
 extern "C" LONG NTAPI NtDeleteKey(HANDLE key);
-
-namespace {
-
-void DeleteFolderTree(const std::wstring& folder) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = found.cFileName, path = folder + L"\\" + name;
-            if (name == L"." || name == L"..")
-                continue;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                DeleteFolderTree(path);
-            else
-                DeleteFileW(path.c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(folder.c_str());
-}
-
-} // namespace
 
 std::string Narrow(const std::wstring& text) {
     int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr,
@@ -35,16 +14,16 @@ std::string Narrow(const std::wstring& text) {
 
 TempFolder::TempFolder() {
     static int counter = 0;
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    path_ = std::wstring(temp) + L"tessel-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(++counter);
-    DeleteFolderTree(path_);
-    CreateDirectoryW(path_.c_str(), nullptr);
+    path_ =
+        (std::filesystem::temp_directory_path() /
+         ("tessel-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter)))
+            .wstring();
+    std::filesystem::create_directories(path_);
 }
 
 TempFolder::~TempFolder() {
-    DeleteFolderTree(path_);
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
 }
 
 void UseStandinFolder(const TempFolder& folder) {

@@ -1,113 +1,74 @@
 #include "msgbox_hook.h"
+#include <algorithm>
 
 namespace {
 
 BoxAnswerer* Current = nullptr;
 
-constexpr int MessageTextId = 0xFFFF;
-
-std::wstring WindowText(HWND window) {
+std::wstring TextOf(HWND window) {
     wchar_t text[4096] = {};
     GetWindowTextW(window, text, ARRAYSIZE(text));
     return text;
 }
 
-UINT IconOf(HWND dialog) {
-    // The box's icon is a static with SS_ICON; the system icons are shared per process.
-    struct Known {
-        LPCWSTR Id;
-        UINT Flag;
-    };
-    static const Known known[] = {{IDI_HAND, MB_ICONERROR},
-                                  {IDI_EXCLAMATION, MB_ICONWARNING},
-                                  {IDI_QUESTION, MB_ICONQUESTION},
-                                  {IDI_ASTERISK, MB_ICONINFORMATION}};
-    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON)
-            continue;
-        auto icon = reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
-        for (const Known& k : known)
-            if (icon && icon == LoadIconW(nullptr, k.Id))
-                return k.Flag;
-    }
+// The box's icon is a static with SS_ICON; the system icons are shared within a process.
+UINT IconOf(HWND icon) {
+    const std::pair<LPCWSTR, UINT> known[] = {{IDI_HAND, MB_ICONERROR},
+                                              {IDI_EXCLAMATION, MB_ICONWARNING},
+                                              {IDI_QUESTION, MB_ICONQUESTION},
+                                              {IDI_ASTERISK, MB_ICONINFORMATION}};
+    auto shown = reinterpret_cast<HICON>(SendMessageW(icon, STM_GETICON, 0, 0));
+    for (auto [id, flag] : known)
+        if (shown && shown == LoadIconW(nullptr, id))
+            return flag;
     return 0;
-}
-
-bool IsButton(HWND child) {
-    wchar_t cls[16] = {};
-    GetClassNameW(child, cls, ARRAYSIZE(cls));
-    LONG type = GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK;
-    return lstrcmpiW(cls, L"Button") == 0 && (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON);
 }
 
 } // namespace
 
-ShownBox ReadBox(HWND dialog) {
-    ShownBox box;
-    box.Caption = WindowText(dialog);
-    if (HWND text = GetDlgItem(dialog, MessageTextId))
-        box.Text = WindowText(text);
-    box.Icon = IconOf(dialog);
-    box.Owner = GetWindow(dialog, GW_OWNER);
-    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        if (!IsButton(child) || !(GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE))
-            continue;
-        int id = GetDlgCtrlID(child);
-        box.Buttons.push_back(id);
-        if ((GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
-            box.DefaultButton = id;
-    }
-    return box;
-}
-
-BoxAnswerer::BoxAnswerer(std::vector<int> answers,
-                         std::function<bool(HWND, const ShownBox&)> handler)
-    : answers_(std::move(answers)), handler_(std::move(handler)) {
+BoxAnswerer::BoxAnswerer(std::vector<int> answers)
+    : timer_(SetTimer(nullptr, 0, 10, OnTimer)), answers_(std::move(answers)) {
     Current = this;
-    hook_ = SetWindowsHookExW(WH_CBT, Hook, nullptr, GetCurrentThreadId());
 }
 
 BoxAnswerer::~BoxAnswerer() {
-    UnhookWindowsHookEx(hook_);
+    KillTimer(nullptr, timer_);
     Current = nullptr;
 }
 
-LRESULT CALLBACK BoxAnswerer::Hook(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == HCBT_ACTIVATE && Current) {
-        auto window = reinterpret_cast<HWND>(wParam);
-        wchar_t cls[16] = {};
-        GetClassNameW(window, cls, ARRAYSIZE(cls));
-        // Read the box once its dialog loop runs: its default button is set after activation.
-        if (lstrcmpW(cls, L"#32770") == 0 && !GetPropW(window, L"tessel.answered")) {
-            SetPropW(window, L"tessel.answered", reinterpret_cast<HANDLE>(1));
-            Current->pending_.push_back(window);
-            SetTimer(nullptr, 0, 1, AnswerPending);
-        }
+void CALLBACK BoxAnswerer::OnTimer(HWND, UINT, UINT_PTR, DWORD) {
+    if (Current)
+        EnumThreadWindows(GetCurrentThreadId(), Answer, 0);
+}
+
+BOOL CALLBACK BoxAnswerer::Answer(HWND dialog, LPARAM) {
+    wchar_t cls[16] = {};
+    GetClassNameW(dialog, cls, ARRAYSIZE(cls));
+    std::vector<HWND>& answered = Current->answered_;
+    if (lstrcmpW(cls, L"#32770") || !IsWindowVisible(dialog) ||
+        std::find(answered.begin(), answered.end(), dialog) != answered.end())
+        return TRUE;
+    answered.push_back(dialog);
+    ShownBox box;
+    box.Caption = TextOf(dialog);
+    box.Text = TextOf(GetDlgItem(dialog, 0xFFFF));
+    box.Owner = GetWindow(dialog, GW_OWNER);
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        LONG style = GetWindowLongW(child, GWL_STYLE);
+        GetClassNameW(child, cls, ARRAYSIZE(cls));
+        if (lstrcmpiW(cls, L"Static") == 0 && (style & SS_TYPEMASK) == SS_ICON)
+            box.Icon = IconOf(child);
+        if (lstrcmpiW(cls, L"Button") || !(style & WS_VISIBLE) || (style & BS_TYPEMASK) > 1)
+            continue;
+        box.Buttons.push_back(GetDlgCtrlID(child));
+        if ((style & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+            box.DefaultButton = box.Buttons.back();
     }
-    return CallNextHookEx(nullptr, code, wParam, lParam);
-}
-
-void CALLBACK BoxAnswerer::AnswerPending(HWND, UINT, UINT_PTR timer, DWORD) {
-    KillTimer(nullptr, timer);
-    if (!Current)
-        return;
-    std::vector<HWND> pending;
-    pending.swap(Current->pending_);
-    for (HWND dialog : pending)
-        if (IsWindow(dialog))
-            Current->Answer(dialog);
-}
-
-void BoxAnswerer::Answer(HWND dialog) {
-    ShownBox box = ReadBox(dialog);
-    boxes_.push_back(box);
-    if (handler_ && handler_(dialog, box))
-        return;
-    int answer = 0;
-    size_t index = boxes_.size() - 1;
-    if (index < answers_.size())
-        answer = answers_[index];
-    else
-        answer = GetDlgItem(dialog, IDCANCEL) ? IDCANCEL : IDOK;
+    Current->boxes_.push_back(box);
+    size_t index = Current->boxes_.size() - 1;
+    int answer = index < Current->answers_.size() ? Current->answers_[index]
+                 : GetDlgItem(dialog, IDCANCEL)   ? IDCANCEL
+                                                  : IDOK;
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
+    return TRUE;
 }

@@ -1,9 +1,8 @@
-// Answers the modal boxes and dialogs that the code under test shows on this thread,
-// recording what each showed. No seam in production code: a WH_CBT hook sees the
-// dialog window activate and posts the chosen button.
+// Answers the modal boxes that the code under test shows on this thread and records what
+// each showed: a thread timer fires inside the box's own message loop, reads the box and
+// presses a button. No seam in the product code.
 #pragma once
 #include <windows.h>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,11 +17,8 @@ struct ShownBox {
 
 class BoxAnswerer {
   public:
-    // Presses answers[i] in the i-th box; once they run out, presses IDCANCEL (or IDOK
-    // when the box has no Cancel). A handler, when given, runs first and may act on the
-    // live dialog itself (return true to skip pressing a button).
-    explicit BoxAnswerer(std::vector<int> answers = {},
-                         std::function<bool(HWND, const ShownBox&)> handler = nullptr);
+    // Presses answers[i] in the i-th box; once they run out, IDCANCEL (IDOK without Cancel).
+    explicit BoxAnswerer(std::vector<int> answers = {});
     ~BoxAnswerer();
     BoxAnswerer(const BoxAnswerer&) = delete;
     BoxAnswerer& operator=(const BoxAnswerer&) = delete;
@@ -30,16 +26,11 @@ class BoxAnswerer {
     const std::vector<ShownBox>& Boxes() const { return boxes_; }
 
   private:
-    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam);
-    static void CALLBACK AnswerPending(HWND, UINT, UINT_PTR timer, DWORD);
-    void Answer(HWND dialog);
+    static void CALLBACK OnTimer(HWND, UINT, UINT_PTR, DWORD);
+    static BOOL CALLBACK Answer(HWND window, LPARAM);
 
-    HHOOK hook_ = nullptr;
+    UINT_PTR timer_;
     std::vector<int> answers_;
-    std::function<bool(HWND, const ShownBox&)> handler_;
     std::vector<ShownBox> boxes_;
-    std::vector<HWND> pending_;
+    std::vector<HWND> answered_;
 };
-
-// Reads a dialog window as a box (used by the hook, and by tests that walk dialogs).
-ShownBox ReadBox(HWND dialog);
