@@ -1,5 +1,4 @@
 #include "e2e_fixture.h"
-#include <sstream>
 
 namespace e2e {
 
@@ -7,78 +6,54 @@ namespace {
 
 constexpr wchar_t AppDefaultsPath[] = L"Software\\Wine\\AppDefaults\\tessel.exe";
 
-std::wstring RowLine(const std::wstring& path, const std::wstring& status,
-                     const std::wstring& startup, int check, bool error, int startupImage,
-                     bool handle) {
-    std::wostringstream line;
-    line << L"\"" << path << L"\" | \"" << status << L"\" | \"" << startup << L"\" | check "
-         << check << L" | error image " << (error ? L"yes" : L"no") << L" | startup image "
-         << startupImage << L" | handle " << (handle ? L"set" : L"0");
-    return line.str();
+// The row a marked or unmarked image should give, as the probe reads it.
+probe::Row Live(const ExpectedRow& row) {
+    probe::Row live;
+    live.Path = row.Path;
+    live.Status = row.Status;
+    live.Startup = row.Marked ? StartupYesText : StartupNoText;
+    live.CheckState = row.Marked ? 2 : 1;
+    live.PathImage = ListIconDisk;
+    live.StatusImage = row.ErrorImage ? ListIconError : -1;
+    live.StartupImage = row.Marked ? ListIconStartupYes : ListIconStartupNo;
+    live.Handle = row.Handle;
+    return live;
 }
 
-std::wstring Line(const probe::Row& row) {
-    return RowLine(row.Path, row.Status, row.Startup, row.CheckState,
-                   row.StatusImage == ListIconError, row.StartupImage, row.Handle != 0);
-}
-
-std::wstring Line(const ExpectedRow& row) {
-    return RowLine(row.Path, row.Status, row.Marked ? StartupYesText : StartupNoText,
-                   row.Marked ? 2 : 1, row.ErrorImage,
-                   row.Marked ? ListIconStartupYes : ListIconStartupNo, row.Handle);
-}
-
-template <typename A, typename B>
-::testing::AssertionResult Compare(const char* what, const std::vector<A>& expected,
-                                   const std::vector<B>& actual) {
-    std::wstring want, got;
-    for (size_t i = 0; i < expected.size(); ++i)
-        want += L"    " + std::to_wstring(i) + L": " + Line(expected[i]) + L"\n";
-    for (size_t i = 0; i < actual.size(); ++i)
-        got += L"    " + std::to_wstring(i) + L": " + Line(actual[i]) + L"\n";
+::testing::AssertionResult Compare(const char* what, const std::vector<probe::Row>& expected,
+                                   const std::vector<probe::Row>& actual) {
+    std::string want = Narrow(probe::Describe(expected)), got = Narrow(probe::Describe(actual));
     if (want == got)
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << what << "\n  expected:\n"
-                                         << Narrow(want) << "  actual:\n"
-                                         << Narrow(got);
-}
-
-void DeleteBaseKey() {
-    DeleteTree(HKEY_LOCAL_MACHINE, BaseKeyPath);
+                                         << want << "  actual:\n"
+                                         << got;
 }
 
 } // namespace
 
-std::wstring Describe(const std::vector<RegistryValue>& values) {
-    std::wstring out;
-    for (const RegistryValue& v : values) {
-        out += L"    " + v.Name + L" type " + std::to_wstring(v.Type) + L" data";
-        for (BYTE b : v.Data)
-            out += L" " + std::to_wstring(b);
-        out += L"\n";
-    }
-    return out.empty() ? L"    (no values)\n" : out;
-}
-
-std::wstring Describe(const std::vector<standin::JournalEntry>& entries) {
-    std::wstring out;
+std::string Describe(const std::vector<standin::JournalEntry>& entries) {
+    std::string out;
     for (const standin::JournalEntry& e : entries)
-        out += L"    " + e.Op + L" pid " + std::to_wstring(e.ProcessId) + L" code " +
-               std::to_wstring(e.Code) + L" " + e.Path + L"\n";
-    return out.empty() ? L"    (no entries)\n" : out;
+        out += "    " + Narrow(e.Op) + " pid " + std::to_string(e.ProcessId) + " code " +
+               std::to_string(e.Code) + " " + Narrow(e.Path) + "\n";
+    return out.empty() ? "    (no entries)\n" : out;
 }
 
-std::wstring Describe(const std::vector<standin::Attachment>& attached) {
-    std::wstring out;
+std::string Describe(const std::vector<standin::Attachment>& attached) {
+    std::string out;
     for (const standin::Attachment& a : attached)
-        out += L"    " + std::wstring(a.ReadOnly ? L"ro" : L"rw") + L" pid " +
-               std::to_wstring(a.ProcessId) + L" " + a.Path + L"\n";
-    return out.empty() ? L"    (nothing attached)\n" : out;
+        out += std::string("    ") + (a.ReadOnly ? "ro" : "rw") + " pid " +
+               std::to_string(a.ProcessId) + " " + Narrow(a.Path) + "\n";
+    return out.empty() ? "    (nothing attached)\n" : out;
 }
 
 ::testing::AssertionResult RowsAre(const std::vector<probe::Row>& actual,
                                    const std::vector<ExpectedRow>& expected) {
-    return Compare("rows differ", expected, actual);
+    std::vector<probe::Row> rows;
+    for (const ExpectedRow& row : expected)
+        rows.push_back(Live(row));
+    return Compare("rows differ", rows, actual);
 }
 
 ::testing::AssertionResult SameRows(const std::vector<probe::Row>& before,
@@ -96,12 +71,6 @@ std::wstring BoxText(const std::wstring& caption, const std::wstring& text,
 
 Observer::Observer(probe::Target* tessel) : tessel_(tessel), last_(Read()) {}
 
-bool Observer::State::operator==(const State& other) const {
-    return Visible == other.Visible && Icon == other.Icon && Running == other.Running &&
-           Box.Text == other.Box.Text && Box.WParam == other.Box.WParam &&
-           Box.LParam == other.Box.LParam;
-}
-
 Observer::State Observer::Read() const {
     State state;
     state.Running = tessel_->Running();
@@ -111,34 +80,39 @@ Observer::State Observer::Read() const {
     }
     state.Visible = tessel_->WindowVisible();
     state.Icon = tessel_->TrayIconPresent();
-    std::vector<probe::Box> boxes = tessel_->Boxes();
-    if (!boxes.empty()) {
-        const probe::Box& box = boxes.front();
-        std::wstring text = box.Caption + L" | " + box.Text + L" |";
+    // A box counts once it is whole, with its default button: one that is being built or
+    // taken down shows less.
+    for (const probe::Box& box : tessel_->Boxes()) {
+        state.Box = {BoxShown, Seen, 0, GetWindow(box.Window, GW_OWNER) == tessel_->Window(),
+                     box.Caption + L" | " + box.Text + L" |"};
         for (const probe::BoxButton& button : box.Buttons) {
-            text += L" " + std::to_wstring(button.Id);
+            state.Box.Text += L" " + std::to_wstring(button.Id);
             if (button.Default)
                 state.Box.WParam = WPARAM(button.Id);
         }
-        state.Box.Message = BoxShown;
-        state.Box.Flags = Seen;
-        state.Box.Text = text;
-        state.Box.LParam = GetWindow(box.Window, GW_OWNER) == tessel_->Window();
+        if (state.Box.WParam) {
+            state.BoxWindow = box.Window;
+            break;
+        }
     }
     return state;
 }
 
 void Observer::Record(bool waitForChange) {
+    auto same = [](const State& a, const State& b) {
+        return a.Visible == b.Visible && a.Icon == b.Icon && a.Running == b.Running &&
+               a.BoxWindow == b.BoxWindow;
+    };
     State now = Read();
-    if (waitForChange && now == last_)
-        probe::WaitFor(ExitTimeoutMs, [&] { return !((now = Read()) == last_); });
+    if (waitForChange && same(now, last_))
+        probe::WaitFor(ExitTimeoutMs, [&] { return !same(now = Read(), last_); });
     if (now.Running && now.Visible != last_.Visible)
         sequence_.Add({now.Visible ? WindowShown : WindowHidden, Seen});
     if (now.Running && now.Icon != last_.Icon)
         sequence_.Add({now.Icon ? TrayIconAdded : TrayIconRemoved, Seen});
-    if (last_.Box.Message && !(now.Box.Text == last_.Box.Text))
+    if (last_.BoxWindow && now.BoxWindow != last_.BoxWindow)
         sequence_.Add({BoxClosed, Seen});
-    if (now.Box.Message && !(now.Box.Text == last_.Box.Text))
+    if (now.BoxWindow && now.BoxWindow != last_.BoxWindow)
         sequence_.Add(now.Box);
     if (last_.Running && !now.Running)
         sequence_.Add({ProcessEnded, Seen, now.Code});
@@ -159,7 +133,7 @@ void Observer::Post(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void Observer::Press(int button) {
-    sequence_.Add({WM_COMMAND, Posted, WPARAM(button), 0, L"button"});
+    sequence_.Add({WM_COMMAND, Posted, WPARAM(button)});
     probe::Box box;
     if (tessel_->WaitBox(0, &box))
         probe::PressButton(box, button);
@@ -181,39 +155,33 @@ void TesselTest::SetUp() {
     probe::KillStrayTessels();
     // tessel.exe inherits the variables: its stand-in writes where this test reads.
     UseStandinFolder(folder_);
-    DeleteBaseKey();
+    DeleteTree(HKEY_LOCAL_MACHINE, BaseKeyPath);
     SetWindowsVersion(L"win10");
 }
 
 void TesselTest::TearDown() {
     for (HANDLE process : started_) {
-        if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
-            TerminateProcess(process, 99);
-            WaitForSingleObject(process, 5000);
-        }
+        TerminateProcess(process, 99);
+        WaitForSingleObject(process, 5000);
         CloseHandle(process);
     }
     started_.clear();
     probe::KillStrayTessels();
-    DeleteBaseKey();
+    DeleteTree(HKEY_LOCAL_MACHINE, BaseKeyPath);
     RegDeleteKeyW(HKEY_CURRENT_USER, AppDefaultsPath);
 }
 
 void TesselTest::SetWindowsVersion(const wchar_t* version) {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, AppDefaultsPath, 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
     std::vector<BYTE> data = StringData(version);
-    RegSetValueExW(key, L"Version", 0, REG_SZ, data.data(), DWORD(data.size()));
-    RegCloseKey(key);
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, AppDefaultsPath, L"Version", REG_SZ,
+                                             data.data(), DWORD(data.size())));
 }
 
 std::wstring TesselTest::MakeImage(const std::wstring& name, imagegen::Kind kind) {
-    std::wstring path = PathOf(name);
     imagegen::Options options;
     options.virtualSize = 16ull << 20;
-    EXPECT_EQ(0u, imagegen::CreateImage(path, kind, options)) << "making " << Narrow(path);
-    return path;
+    EXPECT_EQ(0u, imagegen::CreateImage(PathOf(name), kind, options)) << Narrow(name);
+    return PathOf(name);
 }
 
 void TesselTest::SetValue(const std::wstring& name, DWORD type, const std::vector<BYTE>& data) {
@@ -231,45 +199,28 @@ void TesselTest::SetValue(const std::wstring& name, DWORD type, const std::vecto
     DuplicateHandle(GetCurrentProcess(), target->Process(), GetCurrentProcess(), &copy, 0, FALSE,
                     DUPLICATE_SAME_ACCESS);
     started_.push_back(copy);
-    if (!target->WaitIdle(IdleTimeoutMs)) {
-        DWORD code = STILL_ACTIVE;
-        GetExitCodeProcess(target->Process(), &code);
-        return ::testing::AssertionFailure()
-               << "tessel.exe did not reach an idle message loop within " << IdleTimeoutMs
-               << " ms (exit code " << code << ", window "
-               << (target->Window() ? "found" : "not found") << ")";
-    }
-    return ::testing::AssertionSuccess();
+    if (target->WaitIdle(IdleTimeoutMs))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "tessel.exe not idle within " << IdleTimeoutMs
+                                         << " ms; still running: " << target->Running();
 }
 
 ::testing::AssertionResult TesselTest::StartExpectingExit(DWORD expectedCode) {
     probe::Target second;
-    std::wstring error;
-    if (!second.Launch(probe::TesselExe(), &error))
-        return ::testing::AssertionFailure() << Narrow(error);
     DWORD code = STILL_ACTIVE;
-    if (!second.WaitExit(ExitTimeoutMs, &code)) {
+    if (!second.Launch(probe::TesselExe()) || !second.WaitExit(ExitTimeoutMs, &code))
         second.Kill();
-        return ::testing::AssertionFailure()
-               << "the start did not end within " << ExitTimeoutMs << " ms";
-    }
-    if (code != expectedCode)
-        return ::testing::AssertionFailure()
-               << "exit code " << code << ", expected " << expectedCode;
-    return ::testing::AssertionSuccess();
+    if (code == expectedCode)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "exit code " << code << ", expected " << expectedCode;
 }
 
 ::testing::AssertionResult TesselTest::Quit(probe::Target* target) {
-    if (!target->PostQuitRequest())
-        return ::testing::AssertionFailure() << "the quit request could not be posted";
     DWORD code = STILL_ACTIVE;
-    if (!target->WaitExit(ExitTimeoutMs, &code))
-        return ::testing::AssertionFailure()
-               << "tessel.exe still runs " << ExitTimeoutMs << " ms after the quit request";
-    if (code != 1)
-        return ::testing::AssertionFailure()
-               << "exit code " << code << " after the quit request, expected 1";
-    return ::testing::AssertionSuccess();
+    if (target->PostQuitRequest() && target->WaitExit(ExitTimeoutMs, &code) && code == 1)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "the quit request gave exit code " << code << " (259: still running), expected 1";
 }
 
 } // namespace e2e

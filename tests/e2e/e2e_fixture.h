@@ -19,9 +19,8 @@ namespace e2e {
 constexpr DWORD IdleTimeoutMs = 30000;
 constexpr DWORD ExitTimeoutMs = 10000;
 
-std::wstring Describe(const std::vector<RegistryValue>& values);
-std::wstring Describe(const std::vector<standin::JournalEntry>& entries);
-std::wstring Describe(const std::vector<standin::Attachment>& attached);
+std::string Describe(const std::vector<standin::JournalEntry>& entries);
+std::string Describe(const std::vector<standin::Attachment>& attached);
 
 // How a row should look; the startup column, check box and images follow from Marked.
 struct ExpectedRow {
@@ -62,8 +61,8 @@ class Observer {
     struct State {
         bool Visible = false, Icon = false, Running = false;
         DWORD Code = 0;
-        Msg Box; // BoxShown, or 0 when no box is shown
-        bool operator==(const State&) const;
+        HWND BoxWindow = nullptr;
+        Msg Box; // BoxShown
     };
     State Read() const;
     void Record(bool waitForChange);

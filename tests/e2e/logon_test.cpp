@@ -1,37 +1,19 @@
-// The main job as a logon runs it: the user's list read from the registry, every marked
-// image attached once, and the outcome of each visible in the live window.
+// The main job as a logon runs it: the user's list read from the registry, which values
+// become rows and which count as marked, every marked image attached once, and the outcome
+// of each visible in the live window.
 #include "e2e_fixture.h"
 #include <algorithm>
 
 namespace e2e {
 namespace {
 
-// The demo set: Wine enumerates values by name, so the letters fix the row order.
-struct DemoSet {
-    std::wstring Vhd, Vhdx, Iso, Unmarked, Missing;
-};
+using LogonTest = TesselTest;
 
-class LogonTest : public TesselTest {
-  protected:
-    DemoSet MakeDemoSet() {
-        DemoSet set = {MakeImage(L"a-fixed.vhd", imagegen::Kind::VhdFixed),
-                       MakeImage(L"b-dynamic.vhdx", imagegen::Kind::VhdxDynamic),
-                       MakeImage(L"c-disc.iso", imagegen::Kind::Iso9660),
-                       MakeImage(L"d-unmarked.vhd", imagegen::Kind::VhdDynamic),
-                       PathOf(L"e-missing.vhd")};
-        for (const std::wstring* marked : {&set.Vhd, &set.Vhdx, &set.Iso, &set.Missing})
-            SetFlag(*marked, StartupFlagOn);
-        SetFlag(set.Unmarked, StartupFlagOff);
-        return set;
-    }
-};
-
-// Attachments as "rw|ro path" lines, sorted; only those of one process.
-std::vector<std::wstring> AttachedBy(DWORD pid) {
+// "ro|rw path" for every image attached now, sorted.
+std::vector<std::wstring> Attached() {
     std::vector<std::wstring> lines;
     for (const standin::Attachment& a : standin::ListAttached())
-        if (a.ProcessId == pid)
-            lines.push_back(std::wstring(a.ReadOnly ? L"ro " : L"rw ") + a.Path);
+        lines.push_back((a.ReadOnly ? L"ro " : L"rw ") + a.Path);
     std::sort(lines.begin(), lines.end());
     return lines;
 }
@@ -47,27 +29,33 @@ class LogonVersionTest : public LogonTest, public ::testing::WithParamInterface<
 TEST_P(LogonVersionTest, MountsEveryMarkedImageOnce) {
     const bool newFormats = GetParam().NewFormats;
     SetWindowsVersion(GetParam().Version);
-    DemoSet set = MakeDemoSet();
+    // Wine enumerates values by name: the letters fix the row order.
+    std::wstring vhd = MakeImage(L"a-fixed.vhd", imagegen::Kind::VhdFixed),
+                 vhdx = MakeImage(L"b-dynamic.vhdx", imagegen::Kind::VhdxDynamic),
+                 iso = MakeImage(L"c-disc.iso", imagegen::Kind::Iso9660),
+                 unmarked = MakeImage(L"d-unmarked.vhd", imagegen::Kind::VhdDynamic),
+                 missing = PathOf(L"e-missing.vhd");
+    for (const std::wstring& marked : {vhd, vhdx, iso, missing})
+        SetFlag(marked, StartupFlagOn);
+    SetFlag(unmarked, StartupFlagOff);
     probe::Target tessel;
     ASSERT_TRUE(Start(&tessel));
 
     const wchar_t* newStatus = newFormats ? StatusMounted : StatusOpenError;
-    EXPECT_TRUE(RowsAre(tessel.Rows(), {
-                                           {set.Vhd, StatusMounted, true, false, true},
-                                           {set.Vhdx, newStatus, true, !newFormats, newFormats},
-                                           {set.Iso, newStatus, true, !newFormats, newFormats},
-                                           {set.Unmarked, StatusUnmounted, false, false, false},
-                                           {set.Missing, StatusOpenError, true, true, false},
-                                       }));
-    std::vector<std::wstring> attached = {L"rw " + set.Vhd};
+    EXPECT_TRUE(RowsAre(tessel.Rows(), {{vhd, StatusMounted, true, false, true},
+                                        {vhdx, newStatus, true, !newFormats, newFormats},
+                                        {iso, newStatus, true, !newFormats, newFormats},
+                                        {unmarked, StatusUnmounted, false, false, false},
+                                        {missing, StatusOpenError, true, true, false}}));
+    std::vector<std::wstring> attached = {L"rw " + vhd};
     if (newFormats)
-        attached = {L"ro " + set.Iso, L"rw " + set.Vhd, L"rw " + set.Vhdx};
-    EXPECT_EQ(attached, AttachedBy(tessel.Pid()));
-    for (const std::wstring& path : {set.Vhd, set.Vhdx, set.Iso})
-        EXPECT_EQ(newFormats || path == set.Vhd ? 1u : 0u, JournalFor(path, L"attach").size())
+        attached = {L"ro " + iso, L"rw " + vhd, L"rw " + vhdx};
+    EXPECT_EQ(attached, Attached()) << Describe(standin::ListAttached());
+    for (const std::wstring& path : {vhd, vhdx, iso})
+        EXPECT_EQ(newFormats || path == vhd ? 1u : 0u, JournalFor(path, L"attach").size())
             << Narrow(path) << "\n"
-            << Narrow(Describe(JournalFor(path)));
-    EXPECT_TRUE(JournalFor(set.Unmarked).empty()) << "an unmarked image is not even opened";
+            << Describe(JournalFor(path));
+    EXPECT_TRUE(JournalFor(unmarked).empty()) << "an unmarked image is not even opened";
     EXPECT_TRUE(Quit(&tessel));
 }
 
@@ -78,22 +66,95 @@ INSTANTIATE_TEST_SUITE_P(Versions, LogonVersionTest,
                              return Narrow(param.param.Version);
                          });
 
-TEST_F(LogonTest, ListAndMountsComeBackAfterARestart) {
-    MakeDemoSet();
-    probe::Target first;
-    ASSERT_TRUE(Start(&first));
-    std::vector<probe::Row> rows = first.Rows();
-    ASSERT_EQ(5u, rows.size());
-    ASSERT_EQ(3u, AttachedBy(first.Pid()).size());
-    ASSERT_TRUE(Quit(&first));
-    EXPECT_TRUE(standin::ListAttached().empty()) << "attachments end with the process:\n"
-                                                 << Narrow(Describe(standin::ListAttached()));
+// A string of this many bytes, terminator included, that begins with "+".
+std::vector<BYTE> MarkedDataOfBytes(size_t bytes) {
+    return StringData(L"+" + std::wstring(bytes / sizeof(wchar_t) - 2, L'a'));
+}
 
-    probe::Target second;
-    ASSERT_TRUE(Start(&second));
-    EXPECT_TRUE(SameRows(rows, second.Rows()));
-    EXPECT_EQ(3u, AttachedBy(second.Pid()).size());
-    EXPECT_TRUE(Quit(&second));
+TEST_F(LogonTest, OnlyStringValuesBecomeRowsAndOnlyTheFirstCharacterCounts) {
+    // One value each; the file exists only where a row would open it.
+    struct Case {
+        const wchar_t* Name;
+        DWORD Type;
+        std::vector<BYTE> Data;
+        bool Row;    // becomes a row
+        bool Marked; // and is mounted at start
+    } cases[] = {
+        {L"a-plus.vhd", REG_SZ, StringData(L"+"), true, true},
+        {L"b-minus.vhd", REG_SZ, StringData(L"-"), true, false},
+        {L"c-plus-more.vhd", REG_SZ, StringData(L"+xyz"), true, true},
+        {L"d-empty.vhd", REG_SZ, StringData(L""), true, false},
+        {L"e-plus-before-no-data.vhd", REG_SZ, StringData(L"+"), true, true},
+        // Nothing stored at all: an earlier value's "+" must not carry over.
+        {L"f-no-data.vhd", REG_SZ, {}, true, false},
+        {L"g-space-plus.vhd", REG_SZ, StringData(L" +"), true, false},
+        {L"h-512-bytes.vhd", REG_SZ, MarkedDataOfBytes(512), true, true},
+        // Too long for the 512-byte buffer: passed over, and the load goes on.
+        {L"i-514-bytes.vhd", REG_SZ, MarkedDataOfBytes(514), false, false},
+        {L"j-expand.vhd", REG_EXPAND_SZ, StringData(L"+"), false, false},
+        {L"k-dword.vhd", REG_DWORD, {'+', 0, 0, 0}, false, false},
+        {L"l-after.vhd", REG_SZ, StringData(L"+"), true, true},
+    };
+    std::vector<ExpectedRow> expected;
+    for (const Case& c : cases) {
+        std::wstring path = c.Marked ? MakeImage(c.Name, imagegen::Kind::VhdFixed) : PathOf(c.Name);
+        SetValue(path, c.Type, c.Data);
+        if (c.Row)
+            expected.push_back(
+                {path, c.Marked ? StatusMounted : StatusUnmounted, c.Marked, false, c.Marked});
+    }
+    probe::Target tessel;
+    ASSERT_TRUE(Start(&tessel));
+    EXPECT_TRUE(RowsAre(tessel.Rows(), expected));
+    for (const Case& c : cases)
+        if (!c.Marked) {
+            EXPECT_TRUE(JournalFor(PathOf(c.Name)).empty()) << "opened: " << Narrow(c.Name);
+        }
+    EXPECT_TRUE(Quit(&tessel));
+}
+
+TEST_F(LogonTest, FailedAttachShowsMountErrorAndClosesTheImage) {
+    std::wstring failing = MakeImage(L"a-attach-fails.vhd", imagegen::Kind::VhdFixed);
+    std::wstring next = MakeImage(L"b-next.vhd", imagegen::Kind::VhdDynamic);
+    SetFlag(failing, StartupFlagOn);
+    SetFlag(next, StartupFlagOn);
+    ASSERT_TRUE(standin::InjectFault(standin::Operation::Attach, failing, 0xE0F0BEEF));
+    probe::Target tessel;
+    ASSERT_TRUE(Start(&tessel));
+    EXPECT_TRUE(RowsAre(tessel.Rows(), {{failing, StatusMountError, true, true, false},
+                                        {next, StatusMounted, true, false, true}}));
+    // Read while Tessel still runs: the opened image was closed at once, not at exit.
+    EXPECT_EQ(1u, JournalFor(failing, L"close").size()) << Describe(JournalFor(failing));
+    EXPECT_EQ(std::vector<std::wstring>{L"rw " + next}, Attached());
+    EXPECT_TRUE(Quit(&tessel));
+}
+
+TEST_F(LogonTest, ListLivesInTheBaseKeyWhenTheUserKeyCannotBeHad) {
+    std::wstring image = MakeImage(L"base.vhd", imagegen::Kind::VhdFixed);
+    std::vector<BYTE> on = StringData(StartupFlagOn);
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, BaseKeyPath, image.c_str(), REG_SZ,
+                                             on.data(), DWORD(on.size())));
+    ASSERT_TRUE(BreakKey(UserSettingsPath()));
+    probe::Target tessel;
+    bool started = Start(&tessel);
+    MendKey(UserSettingsPath());
+    ASSERT_TRUE(started);
+    EXPECT_TRUE(RowsAre(tessel.Rows(), {{image, StatusMounted, true, false, true}}));
+    EXPECT_TRUE(Quit(&tessel));
+}
+
+// A virtdisk.dll that answers every call with a code of its own lies beside the program.
+TEST_F(LogonTest, AVirtdiskDllBesideTheProgramIsNeverUsed) {
+    std::wstring exe = PathOf(L"tessel.exe");
+    std::wstring trap = probe::WindowsPath(probe::GetEnv(L"VIRTDISK_TRAP"));
+    ASSERT_TRUE(CopyFileW(probe::TesselExe().c_str(), exe.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(trap.c_str(), PathOf(L"virtdisk.dll").c_str(), FALSE)) << Narrow(trap);
+    std::wstring image = MakeImage(L"a.vhd", imagegen::Kind::VhdFixed);
+    SetFlag(image, StartupFlagOn);
+    probe::Target tessel;
+    ASSERT_TRUE(Start(&tessel, exe));
+    EXPECT_TRUE(RowsAre(tessel.Rows(), {{image, StatusMounted, true, false, true}}));
+    EXPECT_TRUE(Quit(&tessel));
 }
 
 } // namespace
