@@ -1,32 +1,26 @@
 // A start without usable settings keys: only the administrator message, no window, exit code 0.
+// In process, because only here can the box's icon be told.
 #include "app/globals.h"
 #include "app/startup.h"
+#include "helpers.h"
 #include "msgbox_hook.h"
-#include "registry_fixtures.h"
-#include "tray.h"
+#include "settings/store.h"
 #include <gtest/gtest.h>
 
 TEST(RefusedStart, UnobtainableBaseKeyShowsOnlyTheAdministratorMessage) {
-    DeleteTree(HKEY_LOCAL_MACHINE, BaseSettingsPath());
-    ASSERT_TRUE(BreakKey(BaseSettingsPath()));
-
-    BoxAnswerer answerer({IDOK});
+    DeleteTree(HKEY_LOCAL_MACHINE, BaseKeyPath);
+    ASSERT_TRUE(BreakKey(BaseKeyPath));
+    BoxAnswerer answerer;
     int exitCode = RunTessel(GetModuleHandleW(nullptr));
-    MendKey(BaseSettingsPath());
+    MendKey(BaseKeyPath);
 
     EXPECT_EQ(0, exitCode);
     ASSERT_EQ(1u, answerer.Boxes().size());
     const ShownBox& box = answerer.Boxes()[0];
-    EXPECT_EQ(L"Error", box.Caption);
-    EXPECT_EQ(L"Error creating registry key under HKEY_LOCAL_MACHINE.\r\n"
-              L"You must install this program with administrative privileges.",
-              box.Text);
-    EXPECT_EQ(static_cast<UINT>(MB_ICONWARNING), box.Icon);
+    EXPECT_EQ(ErrorCaption, box.Caption);
+    EXPECT_EQ(AdministratorMessage, box.Text);
+    EXPECT_EQ(UINT(MB_ICONWARNING), box.Icon);
     EXPECT_EQ(std::vector<int>{IDOK}, box.Buttons);
     EXPECT_EQ(nullptr, box.Owner);
-
-    EXPECT_EQ(nullptr, App.MainWindow);
     EXPECT_EQ(nullptr, FindWindowW(AppGuid, MainWindowTitle));
-    EXPECT_FALSE(App.PathBuffer);
-    EXPECT_EQ(nullptr, App.TrayIconRecord.hWnd) << "no tray icon was ever prepared";
 }

@@ -31,12 +31,3 @@ TEST(UniqueAny, ClosesEachHandleOnceAcrossMovesResetsAndRelease) {
     } // closes 5 (c) and 1 (b); 6 was released
     EXPECT_EQ((std::vector<int>{2, 3, 4, 5, 1}), Closed);
 }
-
-TEST(UniqueAny, OwnsARealHandle) {
-    UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    HANDLE raw = event.get();
-    ASSERT_NE(nullptr, raw);
-    event.reset();
-    DWORD flags = 0;
-    EXPECT_FALSE(GetHandleInformation(raw, &flags)) << "the event handle is still open";
-}
