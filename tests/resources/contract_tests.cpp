@@ -1,0 +1,176 @@
+// The contract: what users and other programs rely on, fixed word for word. The registry
+// names, the private messages, the texts users read, and the ids and texts of the menus,
+// accelerators and dialogs as compiled into this program. A change here is a change of
+// contract, never a refactoring.
+#include "app/globals.h"
+#include "app/mainwindow.h"
+#include "app/startup.h"
+#include "disklist/listview.h"
+#include "helpers.h"
+#include "settings/store.h"
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(Contract, NamesAndTexts) {
+    const std::pair<const wchar_t*, const wchar_t*> texts[] = {
+        {AppGuid, L"{6F1C2B7A-93D4-4E85-B0A2-5C7E19D4F360}"},
+        {MainWindowTitle, L"Tessel"},
+        {BaseKeyPath, L"SOFTWARE\\{6F1C2B7A-93D4-4E85-B0A2-5C7E19D4F360}"},
+        {RunKeyPath, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"},
+        {RunValueName, L"{6F1C2B7A-93D4-4E85-B0A2-5C7E19D4F360}"},
+        {CheckForUpdateName, L"CheckForUpdate"},
+        {StartupFlagOn, L"+"},
+        {StartupFlagOff, L"-"},
+        {ExitQuestion,
+         L"Are you sure want to exit ?\r\nNote, all mounted disk's will be unmounted."},
+        {QuestionCaption, L"Question"},
+        {ErrorCaption, L"Error"},
+        {AdministratorMessage, L"Error creating registry key under HKEY_LOCAL_MACHINE.\r\n"
+                               L"You must install this program with administrative privileges."},
+        {TrayTipText, L"Double-click to open Tessel Window"},
+        {UpdateRunningMessage, L"Update already in progress ..."},
+        {InformationCaption, L"Iformation"},
+        {StatusMounted, L"Mounted"},
+        {StatusUnmounted, L"Unmounted"},
+        {StatusMountError, L"Mount error"},
+        {StatusOpenError, L"Error open VHD"},
+        {StatusUnmountError, L"Error unmount disk"},
+        {StatusCloseError, L"Unmounted, but closing handle error"},
+        {StatusDeleteError, L"Error delete VHD file"},
+        {StartupYesText, L"Yes, mount at Windows startup"},
+        {StartupNoText, L"No, don't mount at Windows startup"},
+        {PathColumnTitle, L"Virtual disk file name"},
+        {StatusColumnTitle, L"Status"},
+        {StartupColumnTitle, L"Mount at startup"},
+    };
+    for (auto [actual, fixed] : texts)
+        EXPECT_STREQ(fixed, actual);
+    EXPECT_EQ(1025u, WM_APP_QUIT) << "the quit request";
+    EXPECT_EQ(1124u, WM_APP_TRAY) << "the tray callback";
+}
+
+enum Kind { Popup, Item, Accelerator, Dialog };
+
+struct Resource {
+    Kind Kind;
+    int Id;   // menu, accelerator table or dialog
+    int Item; // popup position, command, or control (0: the dialog's caption)
+    const wchar_t* Text;
+};
+
+// Cyrillic letters that look like "OK".
+#define OK_TEXT L"\x041E\x041A"
+
+const Resource Resources[] = {
+    {Popup, 109, 0, L"&File"},
+    {Item, 109, 32783, L"&Options ..."},
+    {Item, 109, 32788, L"Check for &Updates ..."},
+    {Item, 109, 32809, L"Export settings ..."},
+    {Item, 109, 32810, L"Import settings ..."},
+    {Item, 109, 105, L"&Exit"},
+    {Popup, 109, 1, L"&Help"},
+    {Item, 109, 32785, L"&Donate project"},
+    {Item, 109, 104, L"&About ..."},
+    {Item, 129, 32778, L"&Insert and Mount Virtual Disk ..."},
+    {Item, 129, 32779, L"&Mount ..."},
+    {Item, 129, 32780, L"&Unmount"},
+    {Item, 129, 32794, L"Mount All Disk's"},
+    {Item, 129, 32795, L"Unmount All Disk's"},
+    {Item, 129, 32790, L"Compact Virtual Disk's ..."},
+    {Item, 129, 32799, L"Compact All Virtual Disk's (may be long time !)"},
+    {Item, 129, 32819, L"Delete VHD from disk ..."},
+    {Item, 129, 32803, L"Set \"Mount All at Windows starts ...\""},
+    {Item, 129, 32804, L"Set \"Don't Mount All at Windows starts ...\""},
+    {Item, 129, 32800, L"Unmount All Virtual Disk's and &Exit"},
+    {Accelerator, 109, 104, L"Alt+?"},
+    {Accelerator, 109, 104, L"Alt+/"},
+    {Dialog, 103, 0, L"About Tessel"},
+    {Dialog, 103, -1, L"Tessel version 2.5"},
+    {Dialog, 103, -1,
+     L"Your donation will help the project to improve and add new functions and file formats."},
+    {Dialog, 103, -1, L"If you like this program, please make"},
+    {Dialog, 103, -1, L"Questions and support:"},
+    {Dialog, 103, 1, OK_TEXT},
+    {Dialog, 131, 0, L"Tessel options"},
+    {Dialog, 131, 1001, L"Run Tessel at Windows starts"},
+    {Dialog, 131, 1002, L"Check for program updates at startup"},
+    {Dialog, 131, 1, OK_TEXT},
+    {Dialog, 131, 2, L"Cancel"},
+    {Dialog, 138, 0, L"Virtual Hard Disk Information"},
+    {Dialog, 138, 1, OK_TEXT},
+    {Dialog, 138, -1, L"Virtual size:"},
+    {Dialog, 138, -1, L"Physical size:"},
+    {Dialog, 138, -1, L"Block size "},
+    {Dialog, 138, -1, L"Sector size:"},
+    {Dialog, 138, -1, L"Provider-specific subtype:"},
+    {Dialog, 138, 1009, L"bytes"},
+    {Dialog, 138, 1010, L"bytes"},
+    {Dialog, 138, 1011, L"bytes"},
+    {Dialog, 138, 1012, L"bytes"},
+};
+
+INT_PTR CALLBACK QuietDialog(HWND, UINT, WPARAM, LPARAM) {
+    return 0;
+}
+
+// Whether the compiled resource shows the text at the id.
+bool Shows(const Resource& r) {
+    HINSTANCE self = GetModuleHandleW(nullptr);
+    wchar_t text[256] = {};
+    if (r.Kind == Popup || r.Kind == Item) {
+        HMENU menu = LoadMenuW(self, MAKEINTRESOURCEW(r.Id));
+        GetMenuStringW(menu, r.Item, text, 256, r.Kind == Popup ? MF_BYPOSITION : MF_BYCOMMAND);
+        DestroyMenu(menu);
+        return lstrcmpW(text, r.Text) == 0;
+    }
+    if (r.Kind == Accelerator) {
+        ACCEL entries[8];
+        int count =
+            CopyAcceleratorTableW(LoadAcceleratorsW(self, MAKEINTRESOURCEW(r.Id)), entries, 8);
+        for (int i = 0; i < count; ++i)
+            if (entries[i].cmd == r.Item && (entries[i].fVirt & 0x7F) == FALT &&
+                r.Text == std::wstring(L"Alt+") + wchar_t(entries[i].key))
+                return true;
+        return false;
+    }
+    HWND dialog = CreateDialogParamW(self, MAKEINTRESOURCEW(r.Id), nullptr, QuietDialog, 0);
+    bool found = false;
+    GetWindowTextW(dialog, text, 256);
+    found = r.Item == 0 && lstrcmpW(text, r.Text) == 0;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child && !found;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        GetWindowTextW(child, text, 256);
+        found = LOWORD(GetDlgCtrlID(child)) == LOWORD(r.Item) && lstrcmpW(text, r.Text) == 0;
+    }
+    DestroyWindow(dialog);
+    return found;
+}
+
+TEST(Contract, MenusAcceleratorsAndDialogs) {
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LINK_CLASS};
+    InitCommonControlsEx(&controls);
+    for (const Resource& r : Resources)
+        EXPECT_TRUE(Shows(r)) << "resource " << r.Id << " item " << r.Item << ": \""
+                              << Narrow(r.Text) << "\"";
+}
+
+TEST(Contract, ManifestAsksNoElevationAndCommonControlsSix) {
+    HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(1), RT_MANIFEST);
+    ASSERT_NE(nullptr, found);
+    std::string xml(static_cast<const char*>(LockResource(LoadResource(nullptr, found))),
+                    SizeofResource(nullptr, found));
+    for (const char* part :
+         {"level=\"asInvoker\"", "uiAccess=\"false\"", "name=\"Microsoft.Windows.Common-Controls\"",
+          "version=\"6.0.0.0\"", ">true</dpiAware>", "{e2011457-1546-43c5-a5fe-008deee3d3f0}",
+          "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}"})
+        EXPECT_NE(std::string::npos, xml.find(part)) << part;
+    // Vista, 7 and 8 only, so that later systems report 6.2.
+    size_t systems = 0;
+    for (size_t at = xml.find("<supportedOS"); at != std::string::npos;
+         at = xml.find("<supportedOS", at + 1))
+        ++systems;
+    EXPECT_EQ(3u, systems);
+}
+
+} // namespace
