@@ -14,10 +14,8 @@ struct Name {
 constexpr Name Names[] = {
     {WM_CLOSE, "WM_CLOSE"},
     {WM_COMMAND, "WM_COMMAND"},
-    {WM_NOTIFY, "WM_NOTIFY"},
     {WM_SYSCOMMAND, "WM_SYSCOMMAND"},
     {WM_KEYDOWN, "WM_KEYDOWN"},
-    {WM_SIZE, "WM_SIZE"},
     {LVN_ITEMCHANGED, "LVN_ITEMCHANGED"},
     {WM_APP_QUIT, "quit request"},
     {WM_APP_TRAY, "tray callback"},
