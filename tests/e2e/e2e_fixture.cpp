@@ -146,6 +146,12 @@ void Observer::Keys(const wchar_t* name, std::initializer_list<WORD> keys) {
     Record(true);
 }
 
+void Observer::Click(const wchar_t* name, HWND window, POINT at) {
+    sequence_.Add({WM_LBUTTONDOWN, Posted, 0, 0, name});
+    tessel_->Click(window, at);
+    Record(false);
+}
+
 void Observer::WaitEnd() {
     tessel_->WaitExit(ExitTimeoutMs);
     Record(false);

@@ -53,6 +53,8 @@ class Observer {
     void Post(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
     void Press(int button);
     void Keys(const wchar_t* name, std::initializer_list<WORD> keys);
+    // A click changes nothing a user sees by itself: changes are read at once.
+    void Click(const wchar_t* name, HWND window, POINT at);
     // Waits for the process to end.
     void WaitEnd();
     const MsgSequence& Sequence() const { return sequence_; }

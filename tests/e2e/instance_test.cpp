@@ -125,7 +125,8 @@ TEST_F(InstanceTest, ExitAsksWithNoAsDefault) {
                                         "Exit"));
 }
 
-// Alt with "?" or "/" in the shown window opens the box the menu's About opens.
+// Alt with "?" or "/", typed into the list of the shown window, opens the box the menu's
+// About opens.
 TEST_F(InstanceTest, AltQuestionMarkAndAltSlashOpenAbout) {
     probe::Target tessel;
     ASSERT_TRUE(Start(&tessel));
@@ -133,21 +134,32 @@ TEST_F(InstanceTest, AltQuestionMarkAndAltSlashOpenAbout) {
     user.Send(WM_APP_TRAY, 0, WM_LBUTTONDBLCLK);
     user.Post(WM_COMMAND, IDM_ABOUT);
     user.Press(IDOK);
+    user.Click(L"into the list", tessel.List(), {100, 100});
     user.Keys(L"Alt+?", {VK_MENU, VK_SHIFT, VK_OEM_2});
     user.Press(IDOK);
     user.Keys(L"Alt+/", {VK_MENU, VK_OEM_2});
     user.Press(IDOK);
     const std::vector<Msg>& seen = user.Sequence().Messages();
     ASSERT_GT(seen.size(), 4u);
-    std::vector<Msg> expected = {{WM_APP_TRAY, Sent}, {WindowShown, Seen}, {TrayIconRemoved, Seen}};
-    for (Msg opened :
-         {Msg{WM_COMMAND, Posted | WParam, IDM_ABOUT}, Msg{WM_KEYDOWN, Posted, 0, 0, L"Alt+?"},
-          Msg{WM_KEYDOWN, Posted, 0, 0, L"Alt+/"}})
-        expected.insert(expected.end(), {opened,
-                                         {BoxShown, Seen | LParam, 0, 1, seen[4].Text},
-                                         {WM_COMMAND, Posted | WParam, IDOK},
-                                         {BoxClosed, Seen}});
-    EXPECT_TRUE(user.Sequence().Matches(expected, "About"));
+    const Msg about = {BoxShown, Seen | LParam, 0, 1, seen[4].Text};
+    const Msg ok = {WM_COMMAND, Posted | WParam, IDOK}, closed = {BoxClosed, Seen};
+    EXPECT_TRUE(user.Sequence().Matches({{WM_APP_TRAY, Sent},
+                                         {WindowShown, Seen},
+                                         {TrayIconRemoved, Seen},
+                                         {WM_COMMAND, Posted | WParam, IDM_ABOUT},
+                                         about,
+                                         ok,
+                                         closed,
+                                         {WM_LBUTTONDOWN, Posted},
+                                         {WM_KEYDOWN, Posted, 0, 0, L"Alt+?"},
+                                         about,
+                                         ok,
+                                         closed,
+                                         {WM_KEYDOWN, Posted, 0, 0, L"Alt+/"},
+                                         about,
+                                         ok,
+                                         closed},
+                                        "About"));
     EXPECT_TRUE(Quit(&tessel));
 }
 

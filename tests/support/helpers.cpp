@@ -100,13 +100,9 @@ void MendKey(const std::wstring& path) {
     RegCloseKey(key);
 }
 
-std::wstring CurrentUserName() {
+std::wstring UserSettingsPath() {
     wchar_t name[260] = {};
     DWORD size = ARRAYSIZE(name);
     GetUserNameW(name, &size);
-    return name;
-}
-
-std::wstring UserSettingsPath() {
-    return std::wstring(BaseKeyPath) + L"\\" + CurrentUserName();
+    return std::wstring(BaseKeyPath) + L"\\" + name;
 }

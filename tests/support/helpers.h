@@ -18,7 +18,6 @@ class TempFolder {
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
 
-    const std::wstring& Path() const { return path_; }
     std::wstring PathOf(const std::wstring& name) const { return path_ + L"\\" + name; }
 
   private:
@@ -49,6 +48,5 @@ void DeleteTree(HKEY root, const std::wstring& path);
 bool BreakKey(const std::wstring& path);
 void MendKey(const std::wstring& path);
 
-std::wstring CurrentUserName();
 // HKLM-relative path of the signed-in user's settings key.
 std::wstring UserSettingsPath();

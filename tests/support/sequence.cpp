@@ -16,6 +16,7 @@ constexpr Name Names[] = {
     {WM_COMMAND, "WM_COMMAND"},
     {WM_SYSCOMMAND, "WM_SYSCOMMAND"},
     {WM_KEYDOWN, "WM_KEYDOWN"},
+    {WM_LBUTTONDOWN, "WM_LBUTTONDOWN"},
     {LVN_ITEMCHANGED, "LVN_ITEMCHANGED"},
     {WM_APP_QUIT, "quit request"},
     {WM_APP_TRAY, "tray callback"},

@@ -39,7 +39,6 @@ struct Msg {
 class MsgSequence {
   public:
     void Add(const Msg& msg) { msgs_.push_back(msg); }
-    void Clear() { msgs_.clear(); }
     const std::vector<Msg>& Messages() const { return msgs_; }
 
     // Walks the recorded and the expected entries side by side; optional entries may be

@@ -363,6 +363,21 @@ bool Target::PressKeys(std::initializer_list<WORD> keys) const {
     return SendInput(UINT(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
 }
 
+bool Target::Click(HWND window, POINT at) const {
+    if (!window_ || !SetForegroundWindow(window_) || !ClientToScreen(window, &at))
+        return false;
+    INPUT inputs[3] = {};
+    for (INPUT& input : inputs) {
+        input.type = INPUT_MOUSE;
+        input.mi.dx = MulDiv(at.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+        input.mi.dy = MulDiv(at.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+        input.mi.dwFlags = MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
+    }
+    inputs[1].mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
+    inputs[2].mi.dwFlags |= MOUSEEVENTF_LEFTUP;
+    return SendInput(3, inputs, sizeof(INPUT)) == 3;
+}
+
 std::vector<Box> Target::Boxes() const {
     std::vector<Box> boxes;
     for (HWND dialog : TopLevelWindows(pid_, L"#32770", nullptr)) {

@@ -93,6 +93,9 @@ class Target {
     // Brings the window to the front and types one chord: the keys pressed in order, then
     // released in reverse, as the keyboard sends them.
     bool PressKeys(std::initializer_list<WORD> keys) const;
+    // Brings the window to the front and clicks the left button at a point of one of its
+    // windows (client coordinates), as the mouse does.
+    bool Click(HWND window, POINT at) const;
 
     std::vector<Box> Boxes() const;
     // Waits until the process shows a dialog; false on timeout.
