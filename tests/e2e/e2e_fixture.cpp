@@ -106,14 +106,15 @@ void Observer::Record(bool waitForChange) {
     State now = Read();
     if (waitForChange && same(now, last_))
         probe::WaitFor(ExitTimeoutMs, [&] { return !same(now = Read(), last_); });
-    if (now.Running && now.Visible != last_.Visible)
-        sequence_.Add({now.Visible ? WindowShown : WindowHidden, Seen});
-    if (now.Running && now.Icon != last_.Icon)
-        sequence_.Add({now.Icon ? TrayIconAdded : TrayIconRemoved, Seen});
+    // A box goes before what its answer sets off, so box changes are noted first.
     if (last_.BoxWindow && now.BoxWindow != last_.BoxWindow)
         sequence_.Add({BoxClosed, Seen});
     if (now.BoxWindow && now.BoxWindow != last_.BoxWindow)
         sequence_.Add(now.Box);
+    if (now.Running && now.Visible != last_.Visible)
+        sequence_.Add({now.Visible ? WindowShown : WindowHidden, Seen});
+    if (now.Running && now.Icon != last_.Icon)
+        sequence_.Add({now.Icon ? TrayIconAdded : TrayIconRemoved, Seen});
     if (last_.Running && !now.Running)
         sequence_.Add({ProcessEnded, Seen, now.Code});
     last_ = now;

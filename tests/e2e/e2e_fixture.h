@@ -17,6 +17,7 @@
 namespace e2e {
 
 constexpr DWORD IdleTimeoutMs = 30000;
+// How long a test waits for anything Tessel does after its start, its end included.
 constexpr DWORD ExitTimeoutMs = 10000;
 
 std::string Describe(const std::vector<standin::JournalEntry>& entries);
