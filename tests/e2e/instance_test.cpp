@@ -79,9 +79,16 @@ TEST_F(InstanceTest, TrayIconIsThereExactlyWhileTheWindowIsHidden) {
     EXPECT_TRUE(Quit(&tessel));
 }
 
-TEST_F(InstanceTest, ShownWindowKeepsItsMinimumSizeAndTheListFillsIt) {
+// The list as a user meets it: its columns, check boxes and full-row selection, a target for
+// dropped files, filling the window at every size, the window never smaller than its minimum.
+TEST_F(InstanceTest, ListFillsTheShownWindowWithItsColumns) {
     probe::Target tessel;
     ASSERT_TRUE(Start(&tessel));
+    EXPECT_EQ((std::vector<std::wstring>{PathColumnTitle, StatusColumnTitle, StartupColumnTitle}),
+              tessel.ColumnTitles());
+    EXPECT_EQ(LRESULT(DiskListExStyle),
+              SendMessageW(tessel.List(), LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
+    EXPECT_TRUE(GetWindowLongW(tessel.List(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
     ASSERT_TRUE(tessel.PostTrayDoubleClick());
     ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return tessel.WindowVisible(); }));
     RECT window = {}, client = {}, list = {};

@@ -116,6 +116,24 @@ class RemoteItem {
         return true;
     }
 
+    // LVM_GETCOLUMNW: one column's title.
+    bool Title(HWND list, int column, std::wstring* text) {
+        LVCOLUMNW request = {};
+        request.mask = LVCF_TEXT;
+        request.pszText = reinterpret_cast<wchar_t*>(base_ + sizeof(LVITEMW));
+        request.cchTextMax = RemoteTextChars;
+        wchar_t buffer[256] = {};
+        DWORD_PTR result = 0;
+        if (!WriteProcessMemory(process_, base_, &request, sizeof(request), nullptr) ||
+            !SendMessageTimeoutW(list, LVM_GETCOLUMNW, column, reinterpret_cast<LPARAM>(base_),
+                                 SMTO_ABORTIFHUNG, 5000, &result) ||
+            !result ||
+            !ReadProcessMemory(process_, request.pszText, buffer, sizeof(buffer) - 2, nullptr))
+            return false;
+        text->assign(buffer);
+        return true;
+    }
+
   private:
     HANDLE process_;
     BYTE* base_ = nullptr;
@@ -321,6 +339,15 @@ bool Target::ReadRows(std::vector<Row>* rows) const {
         rows->push_back(std::move(row));
     }
     return true;
+}
+
+std::vector<std::wstring> Target::ColumnTitles() const {
+    std::vector<std::wstring> titles;
+    RemoteItem remote(process_);
+    std::wstring title;
+    while (remote && list_ && remote.Title(list_, int(titles.size()), &title))
+        titles.push_back(title);
+    return titles;
 }
 
 std::vector<Row> Target::Rows() const {

@@ -82,6 +82,8 @@ class Target {
     // Every row; false when the list cannot be read.
     bool ReadRows(std::vector<Row>* rows) const;
     std::vector<Row> Rows() const;
+    // The list's column titles, left to right.
+    std::vector<std::wstring> ColumnTitles() const;
 
     bool Post(UINT message, WPARAM wParam, LPARAM lParam) const;
     // The shell's double-click on the tray icon.
