@@ -7,7 +7,8 @@ BUILD_DIR=${BUILD_DIR:-$TESSEL_ROOT/build}
 WINE_ROOT=$BUILD_DIR/wine
 STANDIN_DLL=$BUILD_DIR/standin/virtdisk/virtdisk.dll
 
-export WINEDEBUG=${WINEDEBUG:--all}
+# Wine's own errors only: none in a passing run, and the reason when Wine ends a program.
+export WINEDEBUG=${WINEDEBUG:--all,err+all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;virtdisk=n"
 export WINEARCH=win64
 
