@@ -47,9 +47,10 @@ class StandinTest : public ::testing::Test {
                                           : ATTACH_VIRTUAL_DISK_FLAG_NONE,
                                  0, nullptr, nullptr);
     }
-    // Attachments end on a watcher thread once a handle closes: give it a moment.
+    // Attachments end on a watcher thread once a handle closes, which a loaded machine may
+    // hold back for seconds.
     static bool NothingAttached() {
-        for (int i = 0; i < 500; ++i, Sleep(10))
+        for (ULONGLONG end = GetTickCount64() + 30000; GetTickCount64() < end; Sleep(10))
             if (standin::ListAttached().empty())
                 return true;
         return false;
