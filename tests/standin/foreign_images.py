@@ -30,8 +30,9 @@ def run(*args):
 
 
 def wine(exe, *args):
+    """Exit status, and what the program and Wine printed."""
     done = run("wine", exe, *args)
-    return done.returncode, done.stdout.replace("\r", "").strip()
+    return done.returncode, (done.stdout + done.stderr).replace("\r", "").strip()
 
 
 def win(path):
@@ -39,7 +40,8 @@ def win(path):
 
 
 def qemu_info(path, fmt):
-    return json.loads(run("qemu-img", "info", "-f", fmt, "--output=json", path).stdout)
+    done = run("qemu-img", "info", "-f", fmt, "--output=json", path)
+    return json.loads(done.stdout) if done.returncode == 0 else {"error": done.stderr}
 
 
 def foreign_images(folder):
@@ -97,7 +99,8 @@ def generated(ctl, mkimage, folder):
     """mkimage's images, each taken by the stand-in for its own type, as Tessel probes them,
     and read by QEMU or isoinfo. Returns (name, path, qemu format) of the dynamic ones."""
     parent = os.path.join(folder, "gen-parent.vhd")
-    wine(mkimage, "vhd-dynamic", win(parent), "--size", "48M")
+    code, out = wine(mkimage, "vhd-dynamic", win(parent), "--size", "48M")
+    check("mkimage parent made", code == 0, f"exit status {code}: {out}")
     images = []
     for kind, fmt, device, subtype, options in (
             ("vhd-fixed", "vpc", 2, 2, ["--size", "48M", "--pattern", "D.D"]),
@@ -108,13 +111,15 @@ def generated(ctl, mkimage, folder):
             ("iso9660", None, 1, 2, ["--size", "48M"]), ("iso-udf", None, 1, 2, ["--size", "48M"]),
             ("text", None, None, None, [])):
         path = os.path.join(folder, "gen-" + kind)
-        wine(mkimage, kind, win(path), *options)
+        code, out = wine(mkimage, kind, win(path), *options)
+        check(f"mkimage {kind} made", code == 0, f"exit status {code}: {out}")
         code, out = wine(ctl, "info", win(path))
         info = {k: int(v) for k, v in re.findall(r"(\w+)=(\d+)", out)}
         taken = info.get("device") == device and info.get("subtype") == subtype
         check(f"mkimage {kind} taken as device {device}", taken and info.get("virtual", 48 << 20) == 48 << 20, out)
         if fmt:
-            check(f"mkimage {kind} read by QEMU", qemu_info(path, fmt).get("virtual-size") == 48 << 20)
+            info = qemu_info(path, fmt)
+            check(f"mkimage {kind} read by QEMU", info.get("virtual-size") == 48 << 20, info)
             if subtype == 3:
                 images.append(("mkimage " + kind, path, fmt))
     described = run("isoinfo", "-d", "-i", os.path.join(folder, "gen-iso9660")).stdout
