@@ -9,6 +9,7 @@ packages=(
     wine wine64
     xvfb xauth x11-utils imagemagick
     qemu-utils genisoimage udftools
+    nsis
 )
 
 missing=()
