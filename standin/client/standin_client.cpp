@@ -61,12 +61,13 @@ std::wstring JournalEntry::Field(const std::wstring& name) const {
 
 std::vector<Attachment> ListAttached() {
     std::vector<Attachment> attached;
-    ForEachStateFile(AttachedPrefix, [&](const std::wstring& file) {
+    ForEachStateFile(LedgerPrefix, [&](const std::wstring& file) {
+        const wchar_t* pid = file.c_str() + file.rfind(LedgerPrefix) + wcslen(LedgerPrefix);
         for (const std::wstring& line : Lines(ReadWholeFile(file))) {
             std::vector<std::wstring> parts = Split(line, L'\t');
-            if (parts.size() == 3)
-                attached.push_back(
-                    {parts[2], parts[0] == L"ro", DWORD(wcstoul(parts[1].c_str(), nullptr, 10))});
+            bool readOnly = parts[0] == FromUtf8(LedgerReadOnly);
+            if (parts.size() == 3 && (readOnly || parts[0] == FromUtf8(LedgerReadWrite)))
+                attached.push_back({parts[1], readOnly, DWORD(wcstoul(pid, nullptr, 10))});
         }
     });
     return attached;

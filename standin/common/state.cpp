@@ -56,10 +56,6 @@ static std::wstring KeyedFile(const std::wstring& prefix, const wchar_t* imagePa
     return StateFolder() + L"\\" + prefix + hex;
 }
 
-std::wstring AttachedFile(const wchar_t* imagePath) {
-    return KeyedFile(AttachedPrefix, imagePath);
-}
-
 std::wstring FaultFile(Operation op, const wchar_t* imagePath) {
     return KeyedFile(std::wstring(L"fault-") + OperationName(op) + L"-", imagePath);
 }

@@ -10,7 +10,10 @@ namespace standin {
 constexpr wchar_t JournalVariable[] = L"VIRTDISK_STANDIN_JOURNAL";
 constexpr wchar_t StateVariable[] = L"VIRTDISK_STANDIN_STATE";
 constexpr wchar_t DefaultStateFolder[] = L"C:\\virtdisk-standin";
-constexpr wchar_t AttachedPrefix[] = L"attached-";
+// The attachments of process <pid> in this state folder: lines of "ro|rw<TAB>path<TAB>"
+// padded with blanks; a line that begins with "--" is free.
+constexpr wchar_t LedgerPrefix[] = L"attached-";
+constexpr char LedgerReadOnly[] = "ro", LedgerReadWrite[] = "rw", LedgerFree[] = "--";
 
 enum class Operation { Open, Attach, Detach, Compact };
 const wchar_t* OperationName(Operation op);
@@ -20,7 +23,6 @@ std::wstring EnvironmentValue(const wchar_t* name);
 std::wstring StateFolder();
 // Same file, same key: full path, upper case, hashed.
 uint64_t PathKey(const wchar_t* path);
-std::wstring AttachedFile(const wchar_t* imagePath);
 std::wstring FaultFile(Operation op, const wchar_t* imagePath);
 
 std::string ToUtf8(const std::wstring& text);

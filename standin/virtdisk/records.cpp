@@ -179,21 +179,11 @@ DWORD BeginAttachment(Record* record, bool readOnly) {
                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (image == INVALID_HANDLE_VALUE)
         return GetLastError();
-    HANDLE marker = CreateFileW(AttachedFile(record->Path.c_str()).c_str(), GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (marker == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
+    if (DWORD error = AddToLedger(record->Path, readOnly, &record->Listed)) {
         CloseHandle(image);
         return error;
     }
-    std::string text =
-        ToUtf8(std::wstring(readOnly ? L"ro" : L"rw") + L"\t" +
-               std::to_wstring(GetCurrentProcessId()) + L"\t" + record->Path + L"\n");
-    DWORD written = 0;
-    WriteFile(marker, text.data(), DWORD(text.size()), &written, nullptr);
     record->HeldImage = image;
-    record->AttachedMarker = marker;
     record->Attached = true;
     record->ReadOnly = readOnly;
     return 0;
@@ -202,9 +192,9 @@ DWORD BeginAttachment(Record* record, bool readOnly) {
 void EndAttachment(Record* record) {
     if (!record->Attached)
         return;
-    CloseHandle(record->AttachedMarker);
+    RemoveFromLedger(&record->Listed);
     CloseHandle(record->HeldImage);
-    record->AttachedMarker = record->HeldImage = nullptr;
+    record->HeldImage = nullptr;
     record->Attached = false;
     record->ReadOnly = false;
 }

@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include "images.h"
+#include "ledger.h"
 
 namespace standin {
 
@@ -24,8 +25,8 @@ struct Record {
     ImageInfo Info;
     bool Attached = false;
     bool ReadOnly = false;
-    HANDLE HeldImage = nullptr;      // while attached: the image, not deletable
-    HANDLE AttachedMarker = nullptr; // while attached: delete-on-close file in the state folder
+    HANDLE HeldImage = nullptr; // while attached: the image, not deletable
+    LedgerSlot Listed;          // while attached: its line in the ledger
     bool Closed = false;
 };
 
@@ -48,7 +49,7 @@ DWORD AddRecord(Record* record);
 void EndClosedRecords(const std::wstring& path);
 // The live record for a caller's handle, or null (also for a handle the caller closed).
 Record* FindRecord(HANDLE handle);
-// Holds the image and marks it attached in the state folder, where others can list it.
+// Holds the image and writes it into the ledger, where others can list it.
 DWORD BeginAttachment(Record* record, bool readOnly);
 void EndAttachment(Record* record);
 
