@@ -2,8 +2,13 @@
 
 #include <unordered_map>
 #include <vector>
+#include <winternl.h>
 
 #include "observe.h"
+
+extern "C" NTSTATUS NTAPI NtCreateNamedPipeFile(PHANDLE, ULONG, POBJECT_ATTRIBUTES,
+                                                PIO_STATUS_BLOCK, ULONG, ULONG, ULONG, ULONG, ULONG,
+                                                ULONG, ULONG, ULONG, ULONG, PLARGE_INTEGER);
 
 namespace standin {
 namespace {
@@ -14,7 +19,7 @@ SRWLOCK Lock = SRWLOCK_INIT;
 std::unordered_map<HANDLE, Record*> ByHandle;
 std::unordered_map<uint64_t, std::vector<Record*>> ByImage; // open records per path key
 HANDLE Port = nullptr;
-LONG PipeCounter = 0;
+HANDLE PipeDevice = nullptr; // unnamed pipes are made relative to it
 
 // Closing the caller's end, or a new handle taking its value, ends the record for good.
 void CloseRecord(Record* record) {
@@ -23,6 +28,9 @@ void CloseRecord(Record* record) {
     record->Closed = true;
     Journal(L"close", 0, record->Path, L"");
     EndAttachment(record);
+    if (record->Claim)
+        CloseHandle(record->Claim);
+    record->Claim = nullptr;
     auto handle = ByHandle.find(record->CallerEnd);
     if (handle != ByHandle.end() && handle->second == record)
         ByHandle.erase(handle);
@@ -89,15 +97,57 @@ DWORD StartWatcher() {
     return 0;
 }
 
-std::wstring PipeName(const Record* record, bool exclusive) {
-    wchar_t name[96];
-    if (exclusive)
-        swprintf(name, 96, L"\\\\.\\pipe\\virtdisk-standin-image-%016llx",
-                 static_cast<unsigned long long>(PathKey(record->Path.c_str())));
-    else
-        swprintf(name, 96, L"\\\\.\\pipe\\virtdisk-standin-%lu-%ld", GetCurrentProcessId(),
-                 InterlockedIncrement(&PipeCounter));
-    return name;
+// An unnamed pipe: unlike a named one it costs no search of the system-wide pipe names.
+DWORD MakePipe(HANDLE* writeEnd, HANDLE* readEnd) {
+    if (!PipeDevice) {
+        PipeDevice =
+            CreateFileW(L"\\\\.\\pipe\\", GENERIC_READ | GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (PipeDevice == INVALID_HANDLE_VALUE) {
+            PipeDevice = nullptr;
+            return GetLastError();
+        }
+    }
+    UNICODE_STRING noName = {};
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &noName, 0, PipeDevice, nullptr);
+    IO_STATUS_BLOCK io;
+    LARGE_INTEGER timeout = {};
+    timeout.QuadPart = -10'000'000; // relative, 1 s; no one waits on it
+    HANDLE write = nullptr, read = nullptr;
+    NTSTATUS status = NtCreateNamedPipeFile(
+        &write, GENERIC_WRITE | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &io,
+        FILE_SHARE_READ, FILE_CREATE, FILE_SYNCHRONOUS_IO_NONALERT, 0, 0, 0, 1, 0, 0, &timeout);
+    if (status)
+        return RtlNtStatusToDosError(status);
+    // The read end, opened relative to the write end, is asynchronous for the watcher.
+    attributes.RootDirectory = write;
+    status =
+        NtCreateFile(&read, GENERIC_READ | SYNCHRONIZE | FILE_WRITE_ATTRIBUTES, &attributes, &io,
+                     nullptr, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, 0, nullptr, 0);
+    if (status) {
+        CloseHandle(write);
+        return RtlNtStatusToDosError(status);
+    }
+    *writeEnd = write;
+    *readEnd = read;
+    return 0;
+}
+
+// Only one holder of an image's name, in any process: the name goes with its last handle.
+DWORD ClaimImage(Record* record) {
+    wchar_t name[64];
+    swprintf(name, 64, L"virtdisk-standin-image-%016llx",
+             static_cast<unsigned long long>(PathKey(record->Path.c_str())));
+    HANDLE claim = CreateMutexW(nullptr, FALSE, name);
+    if (!claim)
+        return GetLastError();
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(claim);
+        return ERROR_SHARING_VIOLATION;
+    }
+    record->Claim = claim;
+    return 0;
 }
 
 } // namespace
@@ -110,30 +160,21 @@ RecordLock::~RecordLock() {
 }
 
 DWORD CreateCallerHandle(Record* record, bool exclusive) {
-    std::wstring name = PipeName(record, exclusive);
-    record->CallerEnd = CreateNamedPipeW(
-        name.c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE,
-        PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, 0, 0, nullptr);
-    if (record->CallerEnd == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        record->CallerEnd = nullptr;
-        bool taken = error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY;
-        return exclusive && taken ? ERROR_SHARING_VIOLATION : error;
-    }
-    record->Watched = CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_OVERLAPPED, nullptr);
-    if (record->Watched == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        CloseHandle(record->CallerEnd);
-        record->CallerEnd = record->Watched = nullptr;
-        return error;
-    }
-    return 0;
+    if (exclusive)
+        if (DWORD error = ClaimImage(record))
+            return error;
+    DWORD error = MakePipe(&record->CallerEnd, &record->Watched);
+    if (error)
+        DiscardCallerHandle(record);
+    return error;
 }
 
 void DiscardCallerHandle(Record* record) {
-    CloseHandle(record->CallerEnd);
-    CloseHandle(record->Watched);
+    for (HANDLE* owned : {&record->CallerEnd, &record->Watched, &record->Claim}) {
+        if (*owned)
+            CloseHandle(*owned);
+        *owned = nullptr;
+    }
 }
 
 DWORD AddRecord(Record* record) {

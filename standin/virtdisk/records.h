@@ -1,11 +1,12 @@
-// Open virtual disk handles. The caller's handle is the server end of a named pipe whose
-// client end this library reads: when the caller closes its handle, the read breaks and a
-// watcher thread ends the attachment, although CloseHandle never reaches this library.
+// Open virtual disk handles. The caller's handle is the write end of an unnamed pipe whose
+// read end this library reads: when the caller closes its handle, the read breaks and a
+// watcher thread ends the record, although CloseHandle never reaches this library.
 // One watcher serves every handle through a completion port, so a process with a thousand
 // handles does not carry a thousand thread stacks.
-// A handle that may attach or change the image uses a pipe named after the image, which
-// only one handle at a time can create, in any process; the pipe's name is free again the
-// moment that handle closes. The image file itself is held only while attached.
+// A handle that may attach or change the image claims a mutex named after the image, which
+// only one handle at a time can hold, in any process; the record gives it up when it ends.
+// Every step costs the same however many handles are open. The image file itself is held
+// only while attached.
 #pragma once
 #include <string>
 #include <windows.h>
@@ -18,6 +19,7 @@ namespace standin {
 struct Record {
     HANDLE CallerEnd = nullptr; // the value handed out
     HANDLE Watched = nullptr;   // our end, overlapped
+    HANDLE Claim = nullptr;     // for ATTACH_RO, ATTACH_RW or METAOPS access: the image's name
     OVERLAPPED Pending{};       // the read that breaks when the caller closes its end
     char Byte = 0;
     std::wstring Path;
