@@ -133,8 +133,9 @@ Section "Uninstall"
   RMDir /REBOOTOK "$INSTDIR"
   Delete "$SMPROGRAMS\Tessel.lnk"
   !insertmacro RemoveLogonStart
-  DeleteRegKey HKLM "${UNINSTALL_KEY}"
   MessageBox MB_YESNO|MB_ICONQUESTION "${KEEP_LISTS_QUESTION}$\r$\n$\r$\n${KEEP_LISTS_NOTE}" \
     /SD IDYES IDYES +2
   DeleteRegKey HKLM "${LISTS_KEY}"
+  ; Last, so that an uninstall cut short can be run again from Add/Remove Programs.
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd
