@@ -50,8 +50,8 @@ VIAddVersionKey LegalCopyright "Copyright (C) 2026 ${PUBLISHER}"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
 
-; A running Tessel holds tessel.exe: send it the quit request it also takes from its own
-; "Unmount All ... & Exit", and wait for the process to end.
+; A running Tessel holds tessel.exe: send it the quit request (the one its own "unmount all
+; and exit" sends), and wait for the process to end.
 !macro EndRunningTessel
   ${Do}
     FindWindow $0 "${GUID}" "Tessel"
