@@ -118,8 +118,8 @@ TEST_F(StandinTest, ADetachEndsOnlyItsOwnAttachmentAndOneLedgerListsThemAll) {
         for (const standin::Attachment& a : standin::ListAttached())
             listed.push_back(a.Path);
         std::sort(listed.begin(), listed.end());
-        EXPECT_EQ(expected, listed) << (s.Attach ? "after attaching " : "after detaching ")
-                                    << s.Image;
+        EXPECT_EQ(expected, listed)
+            << (s.Attach ? "after attaching " : "after detaching ") << s.Image;
     }
 }
 
