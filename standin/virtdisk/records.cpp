@@ -49,12 +49,13 @@ bool Arm(Record* record) {
            GetLastError() == ERROR_IO_PENDING;
 }
 
-DWORD WINAPI Watch(void*) {
+// The port comes as the parameter: the thread may run before StartWatcher sets Port.
+DWORD WINAPI Watch(void* port) {
     for (;;) {
         DWORD bytes;
         ULONG_PTR key;
         OVERLAPPED* overlapped = nullptr;
-        BOOL read = GetQueuedCompletionStatus(Port, &bytes, &key, &overlapped, INFINITE);
+        BOOL read = GetQueuedCompletionStatus(port, &bytes, &key, &overlapped, INFINITE);
         if (!overlapped)
             return 0; // the port itself failed
         Record* record = reinterpret_cast<Record*>(key);
@@ -85,8 +86,8 @@ DWORD StartWatcher() {
     HANDLE port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
     if (!port)
         return GetLastError();
-    HANDLE watcher = CreateThread(nullptr, 64 * 1024, Watch, nullptr,
-                                  STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    HANDLE watcher =
+        CreateThread(nullptr, 64 * 1024, Watch, port, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (!watcher) {
         DWORD error = GetLastError();
         CloseHandle(port);
