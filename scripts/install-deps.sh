@@ -19,6 +19,7 @@ done
 if ((${#missing[@]})); then
     echo "Installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -q
-    apt-get install -y -q --no-install-recommends "${missing[@]}"
+    # Another install may hold dpkg's lock (parallel checkouts on one machine): wait for it.
+    apt-get -o DPkg::Lock::Timeout=900 update -q
+    apt-get -o DPkg::Lock::Timeout=900 install -y -q --no-install-recommends "${missing[@]}"
 fi
