@@ -234,9 +234,11 @@ DWORD BeginAttachment(Record* record, bool readOnly) {
 void EndAttachment(Record* record) {
     if (!record->Attached)
         return;
-    RemoveFromLedger(&record->Listed);
+    // The image goes before the ledger line: once a process's ledger is gone, its stand-in
+    // holds no file of the state folder or of the images.
     CloseHandle(record->HeldImage);
     record->HeldImage = nullptr;
+    RemoveFromLedger(&record->Listed);
     record->Attached = false;
     record->ReadOnly = false;
 }

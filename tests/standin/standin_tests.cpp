@@ -23,6 +23,24 @@ class StandinTest : public ::testing::Test {
         for (HANDLE handle : handles_)
             CloseHandle(handle);
         standin::ClearFaults();
+        // The watcher ends closed handles on its own thread; removing the folder while it
+        // still closes files there can hang Wine's file lookups for good.
+        ASSERT_TRUE(WatcherLetGo())
+            << "the stand-in still holds files of " << Narrow(folder_.PathOf(L""));
+    }
+    bool WatcherLetGo() const {
+        for (DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(5)) {
+            size_t closed = std::ranges::count_if(
+                standin::ReadJournal(), [](const auto& entry) { return entry.Op == L"close"; });
+            WIN32_FIND_DATAW found;
+            HANDLE ledger = FindFirstFileW(
+                (folder_.PathOf(L"state\\") + standin::LedgerPrefix + L"*").c_str(), &found);
+            if (ledger != INVALID_HANDLE_VALUE)
+                FindClose(ledger);
+            else if (closed >= handles_.size())
+                return true;
+        }
+        return false;
     }
     std::wstring Make(const wchar_t* name, Kind kind) {
         EXPECT_EQ(0u, imagegen::CreateImage(folder_.PathOf(name), kind)) << Narrow(name);
