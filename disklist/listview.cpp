@@ -2,6 +2,7 @@
 #include "app/globals.h"
 #include "disklist/listproc.h"
 #include "resources/resource.h"
+#include <algorithm>
 
 namespace {
 
@@ -10,7 +11,6 @@ enum Column { PathColumn, StatusColumn, StartupColumn };
 constexpr int StatusColumnWidth = 190;
 constexpr int StartupColumnWidth = 210;
 constexpr int PathColumnWidth = 220;
-constexpr int PathColumnSlack = 250;
 
 LRESULT Send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
     return SendMessageW(App.DiskList, message, wParam, lParam);
@@ -90,7 +90,8 @@ void AttachDiskListImages(HIMAGELIST images) {
 
 void LayoutDiskList(int width, int height) {
     MoveWindow(App.DiskList, 0, 0, width, height, TRUE);
-    SetColumnWidth(PathColumn, width - PathColumnSlack);
+    SetColumnWidth(PathColumn,
+                   std::max(PathColumnWidth, width - StatusColumnWidth - StartupColumnWidth));
     SetColumnWidth(StatusColumn, StatusColumnWidth);
     SetColumnWidth(StartupColumn, StartupColumnWidth);
 }

@@ -30,7 +30,8 @@ static_assert(DiskListStyle == 0x50300001 && DiskListExStyle == 0x10010027);
 int CreateDiskList();
 int AddDiskListColumns();
 void AttachDiskListImages(HIMAGELIST images);
-// Fills the client area; column 0 takes what columns 1 and 2 leave, less 250 pixels.
+// Fills the client area; column 0 takes what columns 1 and 2 leave, never less than its
+// initial width, so no horizontal scroll bar shows while the window is wide enough.
 void LayoutDiskList(int width, int height);
 
 bool InsertDiskRow(const wchar_t* path);

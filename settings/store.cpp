@@ -40,6 +40,11 @@ int WriteStringValue(HKEY key, const wchar_t* name, const wchar_t* text) {
            ERROR_SUCCESS;
 }
 
+void DeleteImageValue(const wchar_t* path) {
+    if (App.SettingsKey)
+        RegDeleteValueW(App.SettingsKey.get(), path);
+}
+
 ImageValue ReadImageValue(DWORD index, wchar_t* name, BYTE* data) {
     if (!App.SettingsKey)
         return ImageValue::End;

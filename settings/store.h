@@ -26,6 +26,8 @@ bool OpenSettingsKeys();
 void OpenUserSettingsKey(const wchar_t* userName);
 
 int WriteStringValue(HKEY key, const wchar_t* name, const wchar_t* text);
+// Forgets one image; a missing value or a null SettingsKey is no error.
+void DeleteImageValue(const wchar_t* path);
 
 enum class ImageValue { Found, Skipped, End };
 

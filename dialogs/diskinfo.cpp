@@ -1,0 +1,3 @@
+#include "dialogs/diskinfo.h"
+
+void ShowDiskInfo() {}

@@ -1,0 +1,4 @@
+// The information dialog for one mounted image.
+#pragma once
+
+void ShowDiskInfo();

@@ -1,0 +1,5 @@
+#include "disklist/compact.h"
+
+void CompactSelectedDisks() {}
+
+void CompactAllDisks() {}

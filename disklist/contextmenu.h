@@ -1,0 +1,11 @@
+// The list's context menu: which items a right-click enables, and the menu itself.
+#pragma once
+#include <windows.h>
+
+int NothingToMount();
+int NothingToUnmount();
+BOOL GreyContextItem(UINT id);
+BOOL EnableContextItem(UINT id);
+// Sets the items for the list as it stands, makes the clicked row current (-1: none), and
+// tracks the menu at the cursor; the chosen command comes back to the list.
+void ShowContextMenu(int clickedRow);
