@@ -3,6 +3,7 @@
 #include "e2e_fixture.h"
 #include "app/mainwindow.h"
 #include "resources/resource.h"
+#include <algorithm>
 
 namespace e2e {
 namespace {
@@ -96,16 +97,19 @@ TEST_F(InstanceTest, ListFillsTheShownWindowWithItsColumns) {
     GetWindowRect(tessel.Window(), &window);
     EXPECT_EQ(MinTrackWidth, window.right - window.left);
     EXPECT_EQ(MinTrackHeight, window.bottom - window.top);
-    SetWindowPos(tessel.Window(), nullptr, 0, 0, 800, 600, SWP_NOMOVE | SWP_NOZORDER);
-    GetClientRect(tessel.Window(), &client);
-    GetWindowRect(tessel.List(), &list);
-    EXPECT_EQ(client.right, list.right - list.left);
-    EXPECT_EQ(client.bottom, list.bottom - list.top);
-    // The path column takes what the status (190) and startup (210) columns leave, less 250.
-    const int widths[] = {client.right - 250, 190, 210};
-    for (int column = 0; column < 3; ++column)
-        EXPECT_EQ(widths[column], SendMessageW(tessel.List(), LVM_GETCOLUMNWIDTH, column, 0))
-            << "column " << column;
+    // The path column takes what the status (190) and startup (210) columns leave, never
+    // less than its first 220.
+    for (int width : {800, 500}) {
+        SetWindowPos(tessel.Window(), nullptr, 0, 0, width, 600, SWP_NOMOVE | SWP_NOZORDER);
+        GetClientRect(tessel.Window(), &client);
+        GetWindowRect(tessel.List(), &list);
+        EXPECT_EQ(client.right, list.right - list.left);
+        EXPECT_EQ(client.bottom, list.bottom - list.top);
+        const int widths[] = {std::max(220, int(client.right) - 400), 190, 210};
+        for (int column = 0; column < 3; ++column)
+            EXPECT_EQ(widths[column], SendMessageW(tessel.List(), LVM_GETCOLUMNWIDTH, column, 0))
+                << "column " << column << " at width " << width;
+    }
     EXPECT_TRUE(Quit(&tessel));
 }
 

@@ -4,6 +4,7 @@
 #include <tlhelp32.h>
 #include <cstdio>
 #include <iterator>
+#include <memory>
 #include <utility>
 
 namespace probe {
@@ -204,6 +205,7 @@ Target& Target::operator=(Target&& other) noexcept {
     if (this != &other) {
         Close();
         process_ = std::exchange(other.process_, nullptr);
+        agentHook_ = std::exchange(other.agentHook_, nullptr);
         pid_ = std::exchange(other.pid_, 0);
         window_ = std::exchange(other.window_, nullptr);
         list_ = std::exchange(other.list_, nullptr);
@@ -212,6 +214,9 @@ Target& Target::operator=(Target&& other) noexcept {
 }
 
 void Target::Close() {
+    if (agentHook_)
+        UnhookWindowsHookEx(agentHook_);
+    agentHook_ = nullptr;
     if (process_)
         CloseHandle(process_);
     process_ = nullptr;
@@ -390,9 +395,9 @@ bool Target::PressKeys(std::initializer_list<WORD> keys) const {
     return SendInput(UINT(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
 }
 
-bool Target::Click(HWND window, POINT at) const {
-    if (!window_ || !SetForegroundWindow(window_) || !ClientToScreen(window, &at))
-        return false;
+namespace {
+
+bool ClickScreen(POINT at, bool right) {
     INPUT inputs[3] = {};
     for (INPUT& input : inputs) {
         input.type = INPUT_MOUSE;
@@ -400,9 +405,154 @@ bool Target::Click(HWND window, POINT at) const {
         input.mi.dy = MulDiv(at.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
         input.mi.dwFlags = MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
     }
-    inputs[1].mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
-    inputs[2].mi.dwFlags |= MOUSEEVENTF_LEFTUP;
+    inputs[1].mi.dwFlags |= right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
+    inputs[2].mi.dwFlags |= right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
     return SendInput(3, inputs, sizeof(INPUT)) == 3;
+}
+
+bool SendKeys(const std::vector<INPUT>& inputs) {
+    return SendInput(UINT(inputs.size()), const_cast<INPUT*>(inputs.data()), sizeof(INPUT)) ==
+           inputs.size();
+}
+
+INPUT Key(WORD key, wchar_t unicode, DWORD flags) {
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.wScan = unicode ? unicode : WORD(MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags = flags;
+    return input;
+}
+
+std::wstring AgentPath() {
+    std::wstring path = GetEnv(L"PROBE_AGENT");
+    if (!path.empty())
+        return WindowsPath(path);
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    path = self;
+    return path.substr(0, path.find_last_of(L'\\') + 1) + L"probe_agent.dll";
+}
+
+} // namespace
+
+bool Target::Click(HWND window, POINT at, bool right) const {
+    return window_ && SetForegroundWindow(window_) && ClientToScreen(window, &at) &&
+           ClickScreen(at, right);
+}
+
+bool Target::ItemRect(int row, int part, RECT* rect) const {
+    void* remote = VirtualAllocEx(process_, nullptr, sizeof(RECT), MEM_COMMIT, PAGE_READWRITE);
+    RECT request = {part, 0, 0, 0};
+    DWORD_PTR result = 0;
+    bool ok = remote && WriteProcessMemory(process_, remote, &request, sizeof(request), nullptr) &&
+              SendMessageTimeoutW(list_, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(remote),
+                                  SMTO_ABORTIFHUNG, 5000, &result) &&
+              result && ReadProcessMemory(process_, remote, rect, sizeof(*rect), nullptr);
+    if (remote)
+        VirtualFreeEx(process_, remote, 0, MEM_RELEASE);
+    return ok;
+}
+
+POINT Target::RowPoint(int row) const {
+    RECT label = {};
+    ItemRect(row, LVIR_LABEL, &label);
+    return {label.left + 20, (label.top + label.bottom) / 2};
+}
+
+POINT Target::CheckBoxPoint(int row) const {
+    // The check box is the state image, just left of the row's small icon.
+    RECT icon = {};
+    ItemRect(row, LVIR_ICON, &icon);
+    return {icon.left - 8, (icon.top + icon.bottom) / 2};
+}
+
+bool Target::TypeLine(const std::wstring& text) const {
+    std::vector<INPUT> inputs;
+    for (wchar_t c : text) {
+        inputs.push_back(Key(0, c, KEYEVENTF_UNICODE));
+        inputs.push_back(Key(0, c, KEYEVENTF_UNICODE | KEYEVENTF_KEYUP));
+    }
+    inputs.push_back(Key(VK_RETURN, 0, 0));
+    inputs.push_back(Key(VK_RETURN, 0, KEYEVENTF_KEYUP));
+    return SendKeys(inputs);
+}
+
+bool Target::AskAgent(WPARAM request, AgentBlock* block) {
+    static const UINT message = RegisterWindowMessageW(AgentMessageName);
+    if (!agentHook_) {
+        HMODULE agent = LoadLibraryW(AgentPath().c_str());
+        auto hook = agent ? reinterpret_cast<HOOKPROC>(
+                                reinterpret_cast<void*>(GetProcAddress(agent, "AgentHook")))
+                          : nullptr;
+        if (hook)
+            agentHook_ = SetWindowsHookExW(WH_CALLWNDPROC, hook, agent,
+                                           GetWindowThreadProcessId(window_, nullptr));
+        if (!agentHook_)
+            return false;
+    }
+    wchar_t name[64];
+    AgentBlockName(pid_, name);
+    HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                        sizeof(AgentBlock), name);
+    if (!mapping)
+        return false;
+    auto* shared = static_cast<AgentBlock*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    bool ok = shared != nullptr;
+    if (ok) {
+        CopyMemory(shared, block, sizeof(AgentBlock));
+        ok = SendMessageTimeoutW(window_, message, request, 0, SMTO_ABORTIFHUNG, 10000, nullptr);
+        CopyMemory(block, shared, sizeof(AgentBlock));
+        UnmapViewOfFile(shared);
+    }
+    CloseHandle(mapping);
+    return ok;
+}
+
+HWND Target::OpenMenuWindow() const {
+    for (HWND menu : TopLevelWindows(pid_, L"#32768", nullptr))
+        if (IsWindowVisible(menu))
+            return menu;
+    return nullptr;
+}
+
+bool Target::WaitMenu(DWORD timeoutMs, std::vector<AgentMenuItem>* items) {
+    auto block = std::make_unique<AgentBlock>();
+    bool ok = WaitFor(timeoutMs, [&] {
+        block->ItemCount = 0;
+        return OpenMenuWindow() && AskAgent(ReadMenu, block.get()) && block->ItemCount > 0;
+    });
+    items->assign(block->Items, block->Items + block->ItemCount);
+    return ok;
+}
+
+bool Target::ChooseMenuItem(UINT id) {
+    std::vector<AgentMenuItem> items;
+    if (!WaitMenu(5000, &items))
+        return false;
+    for (const AgentMenuItem& item : items)
+        if (item.Id == id)
+            return ClickScreen({(item.Screen.left + item.Screen.right) / 2,
+                                (item.Screen.top + item.Screen.bottom) / 2},
+                               false) &&
+                   WaitFor(5000, [&] { return !OpenMenuWindow(); });
+    return false;
+}
+
+bool Target::CloseMenu() {
+    return SendKeys({Key(VK_ESCAPE, 0, 0), Key(VK_ESCAPE, 0, KEYEVENTF_KEYUP)}) &&
+           WaitFor(5000, [&] { return !OpenMenuWindow(); });
+}
+
+bool Target::Drop(const std::vector<std::wstring>& files) {
+    auto block = std::make_unique<AgentBlock>();
+    wchar_t* next = block->Files;
+    for (const std::wstring& file : files) {
+        lstrcpyW(next, file.c_str());
+        next += file.size() + 1;
+    }
+    *next = 0;
+    return AskAgent(DropFiles, block.get());
 }
 
 std::vector<Box> Target::Boxes() const {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "agent.h"
 #include "app/globals.h"
 #include "resources/resource.h"
 
@@ -95,9 +96,25 @@ class Target {
     // Brings the window to the front and types one chord: the keys pressed in order, then
     // released in reverse, as the keyboard sends them.
     bool PressKeys(std::initializer_list<WORD> keys) const;
-    // Brings the window to the front and clicks the left button at a point of one of its
-    // windows (client coordinates), as the mouse does.
-    bool Click(HWND window, POINT at) const;
+    // Brings the window to the front and clicks the left (or right) button at a point of one
+    // of its windows (client coordinates), as the mouse does.
+    bool Click(HWND window, POINT at, bool right = false) const;
+    // The middle of a row's path text and of its check box, in list coordinates.
+    POINT RowPoint(int row) const;
+    POINT CheckBoxPoint(int row) const;
+    // Types text into whatever has the keyboard focus, then presses Enter.
+    bool TypeLine(const std::wstring& text) const;
+
+    // The items of the context menu while it is open, read inside the process (the agent);
+    // waits for the menu to open. Separators are left out.
+    bool WaitMenu(DWORD timeoutMs, std::vector<AgentMenuItem>* items);
+    // Clicks an item of the open menu, as the mouse does.
+    bool ChooseMenuItem(UINT id);
+    // Escape, and waits until the menu is gone.
+    bool CloseMenu();
+    // What the shell does when files are dropped on the list: WM_DROPFILES with a drop handle
+    // made in the process. Returns when the list has handled it.
+    bool Drop(const std::vector<std::wstring>& files);
 
     std::vector<Box> Boxes() const;
     // Waits until the process shows a dialog; false on timeout.
@@ -106,11 +123,15 @@ class Target {
   private:
     bool FindWindows();
     void Close();
+    bool AskAgent(WPARAM request, AgentBlock* block);
+    HWND OpenMenuWindow() const;
+    bool ItemRect(int row, int part, RECT* rect) const;
 
     HANDLE process_ = nullptr;
     DWORD pid_ = 0;
     HWND window_ = nullptr;
     HWND list_ = nullptr;
+    HHOOK agentHook_ = nullptr;
 };
 
 // Clicks the button with this id.

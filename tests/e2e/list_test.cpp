@@ -1,0 +1,183 @@
+// The list as a user works it: right-clicks and the context menu's commands, check boxes,
+// the Delete key, drops and the open-file dialog, the boxes answered; after each step the
+// rows, the registry values and the attached images.
+#include "e2e_fixture.h"
+#include "disklist/mount.h"
+#include "disklist/remove.h"
+#include "resources/resource.h"
+#include <algorithm>
+
+namespace e2e {
+namespace {
+
+class ListTest : public TesselTest {
+  protected:
+    // Starts Tessel on the given values and shows its window.
+    void Open(const std::vector<std::pair<std::wstring, const wchar_t*>>& values) {
+        for (const auto& [path, flag] : values)
+            SetFlag(path, flag);
+        ASSERT_TRUE(Start(&tessel_));
+        ASSERT_TRUE(tessel_.PostTrayDoubleClick());
+        ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return tessel_.WindowVisible(); }));
+    }
+    std::wstring Image(const wchar_t* name) { return MakeImage(name, imagegen::Kind::VhdFixed); }
+    POINT Row(int row) const { return tessel_.RowPoint(row); }
+    POINT BelowRows() const { return {100, 300}; }
+    // Two clicks on one spot would make a double click: every other one lands lower.
+    void Click(POINT at, WORD key = 0, bool right = false) {
+        at.y += 4 * (clicks_++ % 2);
+        if (key)
+            keybd_event(BYTE(key), 0, 0, 0);
+        tessel_.Click(tessel_.List(), at, right);
+        if (key)
+            keybd_event(BYTE(key), 0, KEYEVENTF_KEYUP, 0);
+    }
+    // Right-clicks and reads the open menu: the ids of its grey items, in menu order.
+    std::vector<UINT> RightClick(POINT at) {
+        Click(at, 0, true);
+        std::vector<probe::AgentMenuItem> items;
+        EXPECT_TRUE(tessel_.WaitMenu(ExitTimeoutMs, &items));
+        std::vector<UINT> grey;
+        for (const probe::AgentMenuItem& item : items)
+            if (item.State & MFS_GRAYED)
+                grey.push_back(item.Id);
+        return grey;
+    }
+    void Choose(POINT at, UINT id) {
+        RightClick(at);
+        EXPECT_TRUE(tessel_.ChooseMenuItem(id)) << id;
+    }
+    std::vector<RegistryValue> Values() const {
+        return ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath());
+    }
+    static RegistryValue Flag(const std::wstring& path, const wchar_t* flag) {
+        return {path, REG_SZ, StringData(flag)};
+    }
+    static std::vector<std::wstring> Attached() {
+        std::vector<std::wstring> paths;
+        for (const standin::Attachment& a : standin::ListAttached())
+            paths.push_back(a.Path);
+        std::sort(paths.begin(), paths.end());
+        return paths;
+    }
+
+    probe::Target tessel_;
+    int clicks_ = 0;
+};
+
+TEST_F(ListTest, RightClickGreysWhatWouldFindNothingToDo) {
+    const std::wstring a = Image(L"a.vhd"), b = Image(L"b.vhd"), c = Image(L"c.vhd");
+    Open({{a, StartupFlagOn}, {b, StartupFlagOff}, {c, StartupFlagOff}});
+    const std::vector<UINT> noSelection = {IDM_MOUNT, IDM_UNMOUNT, IDM_COMPACT};
+    Click(Row(1));
+    EXPECT_EQ(std::vector<UINT>{IDM_UNMOUNT}, RightClick(Row(1))) << "one unmounted row";
+    ASSERT_TRUE(tessel_.CloseMenu());
+    Click(Row(0));
+    EXPECT_EQ(std::vector<UINT>{IDM_MOUNT}, RightClick(Row(0))) << "one mounted row";
+    ASSERT_TRUE(tessel_.CloseMenu());
+    Click(Row(1), VK_CONTROL);
+    EXPECT_EQ(std::vector<UINT>{}, RightClick(Row(1))) << "mounted and unmounted";
+    ASSERT_TRUE(tessel_.CloseMenu());
+    EXPECT_EQ(noSelection, RightClick(BelowRows())) << "no selection";
+    ASSERT_TRUE(tessel_.CloseMenu());
+    Click(Row(2));
+    RightClick(Row(2)); // once the menu is open, the click is through
+    ASSERT_TRUE(tessel_.CloseMenu());
+    SendMessageW(tessel_.List(), LVM_SETHOTITEM, WPARAM(-1), 0);
+    EXPECT_EQ(noSelection, RightClick(Row(2))) << "no current row";
+    ASSERT_TRUE(tessel_.ChooseMenuItem(IDM_MOUNT_ALL));
+    EXPECT_EQ((std::vector<UINT>{IDM_MOUNT, IDM_MOUNT_ALL}), RightClick(Row(2))) << "all mounted";
+    ASSERT_TRUE(tessel_.ChooseMenuItem(IDM_UNMOUNT_ALL));
+    EXPECT_EQ((std::vector<UINT>{IDM_UNMOUNT, IDM_UNMOUNT_ALL}), RightClick(Row(2)))
+        << "none mounted";
+    ASSERT_TRUE(tessel_.CloseMenu());
+    EXPECT_EQ((std::vector<UINT>{IDM_MOUNT, IDM_UNMOUNT, IDM_UNMOUNT_ALL, IDM_COMPACT}),
+              RightClick(BelowRows()));
+    ASSERT_TRUE(tessel_.CloseMenu());
+    Click(Row(0));
+    Click(Row(2), VK_SHIFT);
+    tessel_.PressKeys({VK_DELETE});
+    ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return tessel_.RowCount() == 0; }));
+    // The three selection items keep the state the last popup left them in.
+    EXPECT_EQ(
+        (std::vector<UINT>{IDM_MOUNT, IDM_UNMOUNT, IDM_MOUNT_ALL, IDM_UNMOUNT_ALL, IDM_COMPACT,
+                           IDM_COMPACT_ALL, IDM_STARTUP_ALL_ON, IDM_STARTUP_ALL_OFF}),
+        RightClick(BelowRows()))
+        << "empty list";
+    ASSERT_TRUE(tessel_.CloseMenu());
+    EXPECT_TRUE(Quit(&tessel_));
+}
+
+// The check box stores the startup flag at once; merely selecting a row stores it again.
+TEST_F(ListTest, CheckBoxAndSelectionStoreTheFlag) {
+    const std::wstring a = Image(L"a.vhd"), b = Image(L"b.vhd");
+    Open({{a, StartupFlagOn}, {b, StartupFlagOff}});
+    auto flagOf = [&](const std::wstring& path) {
+        for (const RegistryValue& value : Values())
+            if (value.Name == path)
+                return value.Data;
+        return std::vector<BYTE>{};
+    };
+    Click(tessel_.CheckBoxPoint(1));
+    ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return flagOf(b) == StringData(L"+"); }));
+    EXPECT_TRUE(RowsAre(tessel_.Rows(), {{a, StatusMounted, true, false, true},
+                                         {b, StatusUnmounted, true, false, false}}));
+    Click(tessel_.CheckBoxPoint(1));
+    ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return flagOf(b) == StringData(L"-"); }));
+    EXPECT_TRUE(RowsAre(tessel_.Rows(), {{a, StatusMounted, true, false, true},
+                                         {b, StatusUnmounted, false, false, false}}));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, UserSettingsPath().c_str(), a.c_str()));
+    Click(Row(0));
+    ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return flagOf(a) == StringData(L"+"); }));
+    EXPECT_TRUE(Quit(&tessel_));
+}
+
+TEST_F(ListTest, DeleteKeyForgetsTheSelectedRowsAndKeepsTheirFiles) {
+    const std::wstring a = Image(L"a.vhd"), b = Image(L"b.vhd"), c = Image(L"c.vhd");
+    Open({{a, StartupFlagOn}, {b, StartupFlagOff}, {c, StartupFlagOff}});
+    const std::vector<probe::Row> rows = tessel_.Rows();
+    tessel_.PressKeys({VK_DELETE});
+    RightClick(BelowRows()); // the menu opens once the key is through
+    ASSERT_TRUE(tessel_.CloseMenu());
+    EXPECT_TRUE(SameRows(rows, tessel_.Rows())) << "nothing selected";
+    Click(Row(0));
+    Click(Row(1), VK_CONTROL);
+    tessel_.PressKeys({VK_DELETE});
+    ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return tessel_.RowCount() == 1; }));
+    EXPECT_TRUE(RowsAre(tessel_.Rows(), {{c, StatusUnmounted, false, false, false}}));
+    EXPECT_EQ(std::vector<RegistryValue>{Flag(c, StartupFlagOff)}, Values());
+    EXPECT_TRUE(Attached().empty()) << Describe(standin::ListAttached());
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(a.c_str()));
+    EXPECT_TRUE(Quit(&tessel_));
+}
+
+// A drop adds the images not listed yet, stored at once as not marked; anything else is
+// passed over without a word.
+TEST_F(ListTest, DropAddsNewImagesOnly) {
+    const std::wstring a = Image(L"a.vhd"), b = Image(L"b.vhd"), text = PathOf(L"notes.txt");
+    HANDLE file = CreateFileW(text.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, "not an image", 12, &written, nullptr);
+    CloseHandle(file);
+    std::wstring upperA = a;
+    CharUpperW(upperA.data());
+    Open({});
+    EXPECT_EQ((std::vector<UINT>{IDM_MOUNT_ALL, IDM_UNMOUNT_ALL, IDM_COMPACT_ALL,
+                                 IDM_STARTUP_ALL_ON, IDM_STARTUP_ALL_OFF}),
+              RightClick(BelowRows()))
+        << "first popup, empty list";
+    ASSERT_TRUE(tessel_.CloseMenu());
+    ASSERT_TRUE(tessel_.Drop({a}));
+    ASSERT_TRUE(tessel_.Drop({upperA, b, b, PathOf(L""), text}));
+    EXPECT_TRUE(
+        RowsAre(tessel_.Rows(), {{a, L"", false, false, false}, {b, L"", false, false, false}}));
+    EXPECT_EQ((std::vector<RegistryValue>{Flag(a, StartupFlagOff), Flag(b, StartupFlagOff)}),
+              Values());
+    EXPECT_TRUE(tessel_.Boxes().empty());
+    EXPECT_TRUE(Attached().empty()) << Describe(standin::ListAttached());
+    EXPECT_TRUE(Quit(&tessel_));
+}
+
+} // namespace
+} // namespace e2e

@@ -1,0 +1,36 @@
+// The probe's agent: a DLL that a thread hook loads into tessel.exe, for what only a call
+// inside the process can do under Wine (a menu is unreadable from another process) or what
+// must carry memory of that process (the drop handle of WM_DROPFILES). The probe asks by
+// sending AgentMessageName to the main window; the answer is in the shared block when the
+// send returns.
+#pragma once
+#include <windows.h>
+
+namespace probe {
+
+constexpr wchar_t AgentMessageName[] = L"TesselProbeAgent";
+constexpr wchar_t AgentHookName[] = L"AgentHook";
+constexpr UINT AgentMaxItems = 32;
+constexpr UINT AgentMaxFileChars = 32768;
+
+enum AgentRequest : WPARAM { ReadMenu = 1, DropFiles = 2 };
+
+struct AgentMenuItem {
+    UINT Id;
+    UINT State; // MFS_ flags
+    RECT Screen;
+};
+
+struct AgentBlock {
+    UINT ItemCount;
+    AgentMenuItem Items[AgentMaxItems];
+    // DropFiles: the names, each ended by a null, the list by a second one.
+    wchar_t Files[AgentMaxFileChars];
+};
+
+// Names the block of one Tessel process.
+inline void AgentBlockName(DWORD pid, wchar_t (&name)[64]) {
+    wsprintfW(name, L"Local\\TesselProbeAgent-%lu", pid);
+}
+
+} // namespace probe
