@@ -2,6 +2,7 @@
 // the Delete key, drops and the open-file dialog, the boxes answered; after each step the
 // rows, the registry values and the attached images.
 #include "e2e_fixture.h"
+#include "app/mainwindow.h"
 #include "disklist/mount.h"
 #include "disklist/remove.h"
 #include "resources/resource.h"
@@ -26,11 +27,7 @@ class ListTest : public TesselTest {
     // Two clicks on one spot would make a double click: every other one lands lower.
     void Click(POINT at, WORD key = 0, bool right = false) {
         at.y += 4 * (clicks_++ % 2);
-        if (key)
-            keybd_event(BYTE(key), 0, 0, 0);
-        tessel_.Click(tessel_.List(), at, right);
-        if (key)
-            keybd_event(BYTE(key), 0, KEYEVENTF_KEYUP, 0);
+        tessel_.Click(tessel_.List(), at, right, key);
     }
     // Right-clicks and reads the open menu: the ids of its grey items, in menu order.
     std::vector<UINT> RightClick(POINT at) {
@@ -52,6 +49,19 @@ class ListTest : public TesselTest {
     }
     static RegistryValue Flag(const std::wstring& path, const wchar_t* flag) {
         return {path, REG_SZ, StringData(flag)};
+    }
+    // Waits for a box, presses a button and waits until the box is gone; "caption | text |
+    // buttons" with the default button last.
+    std::wstring Answer(int button) {
+        probe::Box box;
+        if (!tessel_.WaitBox(ExitTimeoutMs, &box))
+            return L"(no box)";
+        std::wstring seen = box.Caption + L" | " + box.Text + L" |", chosen;
+        for (const probe::BoxButton& shown : box.Buttons)
+            (shown.Default ? chosen : seen) += L" " + std::to_wstring(shown.Id);
+        probe::PressButton(box, button);
+        probe::WaitFor(ExitTimeoutMs, [&] { return !IsWindow(box.Window); });
+        return seen + chosen;
     }
     static std::vector<std::wstring> Attached() {
         std::vector<std::wstring> paths;
@@ -176,6 +186,123 @@ TEST_F(ListTest, DropAddsNewImagesOnly) {
               Values());
     EXPECT_TRUE(tessel_.Boxes().empty());
     EXPECT_TRUE(Attached().empty()) << Describe(standin::ListAttached());
+    EXPECT_TRUE(Quit(&tessel_));
+}
+
+// Through the real open-file dialog, the path typed in; the new row is stored at once.
+TEST_F(ListTest, InsertAndMountAddsTheChosenImage) {
+    const std::wstring a = Image(L"a.vhd"), b = Image(L"b.vhd");
+    const DWORD planted = 0xE0F0BEE1;
+    ASSERT_TRUE(standin::InjectFault(standin::Operation::Attach, b, planted));
+    std::wstring upperA = a;
+    CharUpperW(upperA.data());
+    Open({});
+    for (const std::wstring& path : {a, upperA, b}) {
+        Choose(BelowRows(), IDM_INSERT_AND_MOUNT);
+        probe::Box dialog;
+        ASSERT_TRUE(tessel_.WaitBox(ExitTimeoutMs, &dialog));
+        ASSERT_TRUE(tessel_.TypeLine(path));
+        ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return !IsWindow(dialog.Window); }));
+    }
+    // The failed attach shows its code, with no error image on the row.
+    std::wstring box = Answer(IDOK);
+    EXPECT_NE(std::wstring::npos, box.find(ErrorCaption + std::wstring(L" | Unknown error ") +
+                                           std::to_wstring(planted)))
+        << Narrow(box);
+    EXPECT_TRUE(RowsAre(tessel_.Rows(), {{a, StatusMounted, false, false, true},
+                                         {b, StatusMountError, false, false, false}}));
+    EXPECT_EQ((std::vector<RegistryValue>{Flag(a, StartupFlagOff), Flag(b, StartupFlagOff)}),
+              Values());
+    EXPECT_EQ(std::vector<std::wstring>{a}, Attached());
+    ASSERT_TRUE(Quit(&tessel_));
+    ASSERT_TRUE(Start(&tessel_));
+    EXPECT_TRUE(RowsAre(tessel_.Rows(), {{a, StatusUnmounted, false, false, false},
+                                         {b, StatusUnmounted, false, false, false}}));
+    EXPECT_TRUE(Quit(&tessel_));
+}
+
+TEST_F(ListTest, MountAndUnmountCommandsGoRowByRow) {
+    const std::wstring a = Image(L"a.vhd"), b = Image(L"b.vhd"), c = Image(L"c.vhd"),
+                       d = Image(L"d.vhd");
+    Open({{a, StartupFlagOff}, {b, StartupFlagOff}, {c, StartupFlagOff}, {d, StartupFlagOn}});
+    Click(Row(2));
+    Click(Row(3), VK_CONTROL);
+    Choose(Row(3), IDM_MOUNT);
+    ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return Attached().size() == 2; }));
+    EXPECT_EQ((std::vector<std::wstring>{c, d}), Attached());
+    // Two failing images: one box each, in row order.
+    ASSERT_TRUE(standin::InjectFault(standin::Operation::Attach, a, 0xE0F0BEE1));
+    ASSERT_TRUE(standin::InjectFault(standin::Operation::Attach, b, 0xE0F0BEE2));
+    Choose(Row(0), IDM_MOUNT_ALL);
+    for (const wchar_t* code : {L"3773873889", L"3773873890"})
+        EXPECT_NE(std::wstring::npos, Answer(IDOK).find(code)) << Narrow(code);
+    EXPECT_TRUE(RowsAre(tessel_.Rows(), {{a, StatusMountError, false, true, false},
+                                         {b, StatusMountError, false, true, false},
+                                         {c, StatusMounted, false, false, true},
+                                         {d, StatusMounted, true, false, true}}));
+    // A failing detach leaves its row as it was.
+    ASSERT_TRUE(standin::InjectFault(standin::Operation::Detach, c, 0xE0F0BEE3));
+    Choose(Row(0), IDM_UNMOUNT_ALL);
+    ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return Attached().size() == 1; }));
+    EXPECT_TRUE(RowsAre(tessel_.Rows(), {{a, StatusMountError, false, true, false},
+                                         {b, StatusMountError, false, true, false},
+                                         {c, StatusMounted, false, false, true},
+                                         {d, StatusUnmounted, true, false, false}}));
+    const std::wstring question = BoxText(QuestionCaption, ExitUnmountQuestion, {IDYES, IDNO});
+    Choose(Row(0), IDM_UNMOUNT_ALL_AND_EXIT);
+    EXPECT_EQ(question, Answer(IDNO));
+    EXPECT_EQ(std::vector<std::wstring>{c}, Attached());
+    Choose(Row(0), IDM_UNMOUNT_ALL_AND_EXIT);
+    EXPECT_EQ(question, Answer(IDYES));
+    DWORD code = 0;
+    EXPECT_TRUE(tessel_.WaitExit(ExitTimeoutMs, &code) && code == 1) << code;
+    EXPECT_EQ(2u, JournalFor(c, L"detach").size()) << Describe(JournalFor(c));
+}
+
+// Each selected file is named in its own question, from the bottom row up.
+TEST_F(ListTest, DeleteImageFileAsksForEachFile) {
+    const std::wstring a = Image(L"a.vhd"), b = Image(L"b.vhd"), c = Image(L"c.vhd"),
+                       missing = PathOf(L"m.vhd");
+    Open({{a, StartupFlagOn}, {b, StartupFlagOff}, {c, StartupFlagOff}, {missing, StartupFlagOff}});
+    Click(Row(0));
+    Click(Row(1), VK_CONTROL);
+    Click(Row(3), VK_CONTROL);
+    Choose(Row(3), IDM_DELETE_FILES);
+    auto question = [](const std::wstring& path) {
+        return BoxText(DeleteFileCaption,
+                       DeleteFileQuestion + std::wstring(DeleteFilePathBreak) + path,
+                       {IDYES, IDNO});
+    };
+    EXPECT_EQ(question(missing), Answer(IDYES));
+    EXPECT_EQ(question(b), Answer(IDYES));
+    EXPECT_EQ(question(a), Answer(IDNO));
+    EXPECT_TRUE(Attached().empty()) << Describe(standin::ListAttached());
+    EXPECT_TRUE(RowsAre(tessel_.Rows(), {{a, StatusUnmounted, true, false, false},
+                                         {c, StatusUnmounted, false, false, false},
+                                         {missing, StatusDeleteError, false, false, false}}));
+    EXPECT_EQ((std::vector<RegistryValue>{Flag(a, StartupFlagOn), Flag(c, StartupFlagOff),
+                                          Flag(missing, StartupFlagOff)}),
+              Values());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(b.c_str()));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(a.c_str()));
+    EXPECT_TRUE(Quit(&tessel_));
+}
+
+// The set-all commands change the next start only.
+TEST_F(ListTest, SetAllMarksEveryRowAndMountsNothing) {
+    const std::wstring a = Image(L"a.vhd"), b = Image(L"b.vhd");
+    Open({{a, StartupFlagOn}, {b, StartupFlagOff}});
+    Choose(Row(0), IDM_STARTUP_ALL_OFF);
+    ASSERT_TRUE(
+        probe::WaitFor(ExitTimeoutMs, [&] { return Values()[0] == Flag(a, StartupFlagOff); }));
+    EXPECT_TRUE(RowsAre(tessel_.Rows(), {{a, StatusMounted, false, false, true},
+                                         {b, StatusUnmounted, false, false, false}}));
+    Choose(Row(0), IDM_STARTUP_ALL_ON);
+    ASSERT_TRUE(
+        probe::WaitFor(ExitTimeoutMs, [&] { return Values()[1] == Flag(b, StartupFlagOn); }));
+    EXPECT_TRUE(RowsAre(tessel_.Rows(), {{a, StatusMounted, true, false, true},
+                                         {b, StatusUnmounted, true, false, false}}));
+    EXPECT_EQ(std::vector<std::wstring>{a}, Attached());
     EXPECT_TRUE(Quit(&tessel_));
 }
 

@@ -14,6 +14,15 @@ namespace {
 // Room for the longest path a row can hold, terminator included.
 constexpr int RemoteTextChars = 32800;
 
+INPUT Key(WORD key, wchar_t unicode, DWORD flags) {
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.wScan = unicode ? unicode : WORD(MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags = flags;
+    return input;
+}
+
 std::wstring ClassOf(HWND window) {
     wchar_t name[64] = {};
     GetClassNameW(window, name, ARRAYSIZE(name));
@@ -380,48 +389,39 @@ bool Target::PressKeys(std::initializer_list<WORD> keys) const {
     if (!window_ || !SetForegroundWindow(window_))
         return false;
     std::vector<INPUT> inputs;
-    auto add = [&](WORD key, DWORD flags) {
-        INPUT input = {};
-        input.type = INPUT_KEYBOARD;
-        input.ki.wVk = key;
-        input.ki.wScan = WORD(MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
-        input.ki.dwFlags = flags;
-        inputs.push_back(input);
-    };
     for (WORD key : keys)
-        add(key, 0);
+        inputs.push_back(Key(key, 0, 0));
     for (auto key = std::rbegin(keys); key != std::rend(keys); ++key)
-        add(*key, KEYEVENTF_KEYUP);
+        inputs.push_back(Key(*key, 0, KEYEVENTF_KEYUP));
     return SendInput(UINT(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
 }
 
 namespace {
 
-bool ClickScreen(POINT at, bool right) {
-    INPUT inputs[3] = {};
-    for (INPUT& input : inputs) {
+// One click in one batch, with the key held down around it when one is given.
+bool ClickScreen(POINT at, bool right, WORD key = 0) {
+    std::vector<INPUT> inputs;
+    if (key)
+        inputs.push_back(Key(key, 0, 0));
+    for (DWORD button : {0, 1, 2}) {
+        INPUT input = {};
         input.type = INPUT_MOUSE;
         input.mi.dx = MulDiv(at.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
         input.mi.dy = MulDiv(at.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
         input.mi.dwFlags = MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
+        if (button == 1)
+            input.mi.dwFlags |= right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
+        if (button == 2)
+            input.mi.dwFlags |= right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
+        inputs.push_back(input);
     }
-    inputs[1].mi.dwFlags |= right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
-    inputs[2].mi.dwFlags |= right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
-    return SendInput(3, inputs, sizeof(INPUT)) == 3;
+    if (key)
+        inputs.push_back(Key(key, 0, KEYEVENTF_KEYUP));
+    return SendInput(UINT(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
 }
 
-bool SendKeys(const std::vector<INPUT>& inputs) {
-    return SendInput(UINT(inputs.size()), const_cast<INPUT*>(inputs.data()), sizeof(INPUT)) ==
-           inputs.size();
-}
-
-INPUT Key(WORD key, wchar_t unicode, DWORD flags) {
-    INPUT input = {};
-    input.type = INPUT_KEYBOARD;
-    input.ki.wVk = key;
-    input.ki.wScan = unicode ? unicode : WORD(MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
-    input.ki.dwFlags = flags;
-    return input;
+bool SendKeys(std::vector<INPUT> inputs) {
+    return SendInput(UINT(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
 }
 
 std::wstring AgentPath() {
@@ -436,9 +436,9 @@ std::wstring AgentPath() {
 
 } // namespace
 
-bool Target::Click(HWND window, POINT at, bool right) const {
+bool Target::Click(HWND window, POINT at, bool right, WORD key) const {
     return window_ && SetForegroundWindow(window_) && ClientToScreen(window, &at) &&
-           ClickScreen(at, right);
+           ClickScreen(at, right, key);
 }
 
 bool Target::ItemRect(int row, int part, RECT* rect) const {
