@@ -47,8 +47,23 @@ class ListTest : public TesselTest {
     std::vector<RegistryValue> Values() const {
         return ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath());
     }
-    static RegistryValue Flag(const std::wstring& path, const wchar_t* flag) {
-        return {path, REG_SZ, StringData(flag)};
+    // Waits until the user's values are these paths with these flags.
+    ::testing::AssertionResult
+    ValuesAre(const std::vector<std::pair<std::wstring, const wchar_t*>>& flags) {
+        std::vector<RegistryValue> expected;
+        for (const auto& [path, flag] : flags)
+            expected.push_back({path, REG_SZ, StringData(flag)});
+        if (probe::WaitFor(ExitTimeoutMs, [&] { return Values() == expected; }))
+            return ::testing::AssertionSuccess();
+        std::wstring seen;
+        for (const RegistryValue& value : Values())
+            seen +=
+                L"\n  " + value.Name + L" = " + reinterpret_cast<const wchar_t*>(value.Data.data());
+        return ::testing::AssertionFailure() << "values are:" << Narrow(seen);
+    }
+    static std::wstring Upper(std::wstring path) {
+        CharUpperW(path.data());
+        return path;
     }
     // Waits for a box, presses a button and waits until the box is gone; "caption | text |
     // buttons" with the default button last.
@@ -118,34 +133,23 @@ TEST_F(ListTest, RightClickGreysWhatWouldFindNothingToDo) {
     EXPECT_TRUE(Quit(&tessel_));
 }
 
-// The check box stores the startup flag at once; merely selecting a row stores it again.
-TEST_F(ListTest, CheckBoxAndSelectionStoreTheFlag) {
-    const std::wstring a = Image(L"a.vhd"), b = Image(L"b.vhd");
-    Open({{a, StartupFlagOn}, {b, StartupFlagOff}});
-    auto flagOf = [&](const std::wstring& path) {
-        for (const RegistryValue& value : Values())
-            if (value.Name == path)
-                return value.Data;
-        return std::vector<BYTE>{};
-    };
+// The check box stores the startup flag at once, merely selecting a row stores it again, and
+// the Delete key forgets the selected rows but keeps their files.
+TEST_F(ListTest, CheckBoxesAndTheDeleteKey) {
+    const std::wstring a = Image(L"a.vhd"), b = Image(L"b.vhd"), c = Image(L"c.vhd");
+    Open({{a, StartupFlagOn}, {b, StartupFlagOff}, {c, StartupFlagOff}});
     Click(tessel_.CheckBoxPoint(1));
-    ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return flagOf(b) == StringData(L"+"); }));
+    ASSERT_TRUE(ValuesAre({{a, StartupFlagOn}, {b, StartupFlagOn}, {c, StartupFlagOff}}));
     EXPECT_TRUE(RowsAre(tessel_.Rows(), {{a, StatusMounted, true, false, true},
-                                         {b, StatusUnmounted, true, false, false}}));
+                                         {b, StatusUnmounted, true, false, false},
+                                         {c, StatusUnmounted, false, false, false}}));
     Click(tessel_.CheckBoxPoint(1));
-    ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return flagOf(b) == StringData(L"-"); }));
-    EXPECT_TRUE(RowsAre(tessel_.Rows(), {{a, StatusMounted, true, false, true},
-                                         {b, StatusUnmounted, false, false, false}}));
+    ASSERT_TRUE(ValuesAre({{a, StartupFlagOn}, {b, StartupFlagOff}, {c, StartupFlagOff}}));
     ASSERT_EQ(ERROR_SUCCESS,
               RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, UserSettingsPath().c_str(), a.c_str()));
     Click(Row(0));
-    ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return flagOf(a) == StringData(L"+"); }));
-    EXPECT_TRUE(Quit(&tessel_));
-}
-
-TEST_F(ListTest, DeleteKeyForgetsTheSelectedRowsAndKeepsTheirFiles) {
-    const std::wstring a = Image(L"a.vhd"), b = Image(L"b.vhd"), c = Image(L"c.vhd");
-    Open({{a, StartupFlagOn}, {b, StartupFlagOff}, {c, StartupFlagOff}});
+    EXPECT_TRUE(ValuesAre({{a, StartupFlagOn}, {b, StartupFlagOff}, {c, StartupFlagOff}}));
+    Click(BelowRows());
     const std::vector<probe::Row> rows = tessel_.Rows();
     tessel_.PressKeys({VK_DELETE});
     RightClick(BelowRows()); // the menu opens once the key is through
@@ -156,7 +160,7 @@ TEST_F(ListTest, DeleteKeyForgetsTheSelectedRowsAndKeepsTheirFiles) {
     tessel_.PressKeys({VK_DELETE});
     ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return tessel_.RowCount() == 1; }));
     EXPECT_TRUE(RowsAre(tessel_.Rows(), {{c, StatusUnmounted, false, false, false}}));
-    EXPECT_EQ(std::vector<RegistryValue>{Flag(c, StartupFlagOff)}, Values());
+    EXPECT_TRUE(ValuesAre({{c, StartupFlagOff}}));
     EXPECT_TRUE(Attached().empty()) << Describe(standin::ListAttached());
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(a.c_str()));
     EXPECT_TRUE(Quit(&tessel_));
@@ -165,13 +169,7 @@ TEST_F(ListTest, DeleteKeyForgetsTheSelectedRowsAndKeepsTheirFiles) {
 // A drop adds the images not listed yet, stored at once as not marked; anything else is
 // passed over without a word.
 TEST_F(ListTest, DropAddsNewImagesOnly) {
-    const std::wstring a = Image(L"a.vhd"), b = Image(L"b.vhd"), text = PathOf(L"notes.txt");
-    HANDLE file = CreateFileW(text.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, "not an image", 12, &written, nullptr);
-    CloseHandle(file);
-    std::wstring upperA = a;
-    CharUpperW(upperA.data());
+    const std::wstring a = Image(L"a.vhd"), b = Image(L"b.vhd");
     Open({});
     EXPECT_EQ((std::vector<UINT>{IDM_MOUNT_ALL, IDM_UNMOUNT_ALL, IDM_COMPACT_ALL,
                                  IDM_STARTUP_ALL_ON, IDM_STARTUP_ALL_OFF}),
@@ -179,11 +177,11 @@ TEST_F(ListTest, DropAddsNewImagesOnly) {
         << "first popup, empty list";
     ASSERT_TRUE(tessel_.CloseMenu());
     ASSERT_TRUE(tessel_.Drop({a}));
-    ASSERT_TRUE(tessel_.Drop({upperA, b, b, PathOf(L""), text}));
+    // Besides: the same new image twice, a folder, a file that is no image.
+    ASSERT_TRUE(tessel_.Drop({Upper(a), b, b, PathOf(L""), probe::TesselExe()}));
     EXPECT_TRUE(
         RowsAre(tessel_.Rows(), {{a, L"", false, false, false}, {b, L"", false, false, false}}));
-    EXPECT_EQ((std::vector<RegistryValue>{Flag(a, StartupFlagOff), Flag(b, StartupFlagOff)}),
-              Values());
+    EXPECT_TRUE(ValuesAre({{a, StartupFlagOff}, {b, StartupFlagOff}}));
     EXPECT_TRUE(tessel_.Boxes().empty());
     EXPECT_TRUE(Attached().empty()) << Describe(standin::ListAttached());
     EXPECT_TRUE(Quit(&tessel_));
@@ -194,10 +192,8 @@ TEST_F(ListTest, InsertAndMountAddsTheChosenImage) {
     const std::wstring a = Image(L"a.vhd"), b = Image(L"b.vhd");
     const DWORD planted = 0xE0F0BEE1;
     ASSERT_TRUE(standin::InjectFault(standin::Operation::Attach, b, planted));
-    std::wstring upperA = a;
-    CharUpperW(upperA.data());
     Open({});
-    for (const std::wstring& path : {a, upperA, b}) {
+    for (const std::wstring& path : {a, Upper(a), b}) {
         Choose(BelowRows(), IDM_INSERT_AND_MOUNT);
         probe::Box dialog;
         ASSERT_TRUE(tessel_.WaitBox(ExitTimeoutMs, &dialog));
@@ -211,8 +207,7 @@ TEST_F(ListTest, InsertAndMountAddsTheChosenImage) {
         << Narrow(box);
     EXPECT_TRUE(RowsAre(tessel_.Rows(), {{a, StatusMounted, false, false, true},
                                          {b, StatusMountError, false, false, false}}));
-    EXPECT_EQ((std::vector<RegistryValue>{Flag(a, StartupFlagOff), Flag(b, StartupFlagOff)}),
-              Values());
+    EXPECT_TRUE(ValuesAre({{a, StartupFlagOff}, {b, StartupFlagOff}}));
     EXPECT_EQ(std::vector<std::wstring>{a}, Attached());
     ASSERT_TRUE(Quit(&tessel_));
     ASSERT_TRUE(Start(&tessel_));
@@ -248,6 +243,17 @@ TEST_F(ListTest, MountAndUnmountCommandsGoRowByRow) {
                                          {b, StatusMountError, false, true, false},
                                          {c, StatusMounted, false, false, true},
                                          {d, StatusUnmounted, true, false, false}}));
+    // Setting all marks changes the next start only.
+    Choose(Row(0), IDM_STARTUP_ALL_ON);
+    EXPECT_TRUE(ValuesAre(
+        {{a, StartupFlagOn}, {b, StartupFlagOn}, {c, StartupFlagOn}, {d, StartupFlagOn}}));
+    Choose(Row(0), IDM_STARTUP_ALL_OFF);
+    EXPECT_TRUE(ValuesAre(
+        {{a, StartupFlagOff}, {b, StartupFlagOff}, {c, StartupFlagOff}, {d, StartupFlagOff}}));
+    EXPECT_TRUE(RowsAre(tessel_.Rows(), {{a, StatusMountError, false, true, false},
+                                         {b, StatusMountError, false, true, false},
+                                         {c, StatusMounted, false, false, true},
+                                         {d, StatusUnmounted, false, false, false}}));
     const std::wstring question = BoxText(QuestionCaption, ExitUnmountQuestion, {IDYES, IDNO});
     Choose(Row(0), IDM_UNMOUNT_ALL_AND_EXIT);
     EXPECT_EQ(question, Answer(IDNO));
@@ -280,29 +286,9 @@ TEST_F(ListTest, DeleteImageFileAsksForEachFile) {
     EXPECT_TRUE(RowsAre(tessel_.Rows(), {{a, StatusUnmounted, true, false, false},
                                          {c, StatusUnmounted, false, false, false},
                                          {missing, StatusDeleteError, false, false, false}}));
-    EXPECT_EQ((std::vector<RegistryValue>{Flag(a, StartupFlagOn), Flag(c, StartupFlagOff),
-                                          Flag(missing, StartupFlagOff)}),
-              Values());
+    EXPECT_TRUE(ValuesAre({{a, StartupFlagOn}, {c, StartupFlagOff}, {missing, StartupFlagOff}}));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(b.c_str()));
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(a.c_str()));
-    EXPECT_TRUE(Quit(&tessel_));
-}
-
-// The set-all commands change the next start only.
-TEST_F(ListTest, SetAllMarksEveryRowAndMountsNothing) {
-    const std::wstring a = Image(L"a.vhd"), b = Image(L"b.vhd");
-    Open({{a, StartupFlagOn}, {b, StartupFlagOff}});
-    Choose(Row(0), IDM_STARTUP_ALL_OFF);
-    ASSERT_TRUE(
-        probe::WaitFor(ExitTimeoutMs, [&] { return Values()[0] == Flag(a, StartupFlagOff); }));
-    EXPECT_TRUE(RowsAre(tessel_.Rows(), {{a, StatusMounted, false, false, true},
-                                         {b, StatusUnmounted, false, false, false}}));
-    Choose(Row(0), IDM_STARTUP_ALL_ON);
-    ASSERT_TRUE(
-        probe::WaitFor(ExitTimeoutMs, [&] { return Values()[1] == Flag(b, StartupFlagOn); }));
-    EXPECT_TRUE(RowsAre(tessel_.Rows(), {{a, StatusMounted, true, false, true},
-                                         {b, StatusUnmounted, true, false, false}}));
-    EXPECT_EQ(std::vector<std::wstring>{a}, Attached());
     EXPECT_TRUE(Quit(&tessel_));
 }
 
