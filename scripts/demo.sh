@@ -3,7 +3,11 @@
 # service: a demo set of images is registered for the current user, tessel.exe starts
 # with no arguments (as the Run key starts it), mounts the marked images and waits in the
 # tray. The script prints the live list and the attached images, shows the window as a
-# tray double-click does, saves a screenshot, and ends Tessel with its quit request.
+# tray double-click does and saves a screenshot. Then a user works the list through the
+# real window (mouse, keyboard, the open-file dialog): adds an image with Insert and Mount,
+# unchecks a marked row, unmounts all, removes a row with Delete; the rows and the registry
+# values are printed after each step, and a second screenshot shows the context menu open.
+# Tessel ends with its quit request.
 #   DEMO_WINVER=win7|win8|win10 (default win10): the Windows version Wine reports.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -13,7 +17,8 @@ source "$here/testbed.sh"
 winver=${DEMO_WINVER:-win10}
 demo_dir=$BUILD_DIR/demo
 shot=$demo_dir/tessel-demo.png
-tools=(tessel virtdisk_standin mkimage standinctl probe keeper)
+menu_shot=$demo_dir/tessel-demo-menu.png
+tools=(tessel virtdisk_standin mkimage standinctl probe probe_agent keeper)
 
 echo "== Building"
 testbed_build --target "${tools[@]}" >/dev/null
@@ -33,6 +38,7 @@ mkimage vhd-fixed 'C:\Demo\Backup.vhd' --size 64M
 mkimage vhdx-dynamic 'C:\Demo\Projects.vhdx' --size 1G
 mkimage iso9660 'C:\Demo\Installer.iso' --size 8M
 mkimage vhd-dynamic 'C:\Demo\Archive.vhd' --size 256M
+mkimage vhd-dynamic 'C:\Demo\Scratch.vhd' --size 32M
 
 user=$(wine cmd /c 'echo %USERNAME%' | tr -d '\r\n')
 key="HKLM\\SOFTWARE\\{6F1C2B7A-93D4-4E85-B0A2-5C7E19D4F360}\\$user"
@@ -46,6 +52,24 @@ reg_add /v 'C:\Demo\Missing.vhd' /t REG_SZ /d +
 # Not an image: a value of another type is passed over (and keeps the update check off).
 reg_add /v CheckForUpdate /t REG_DWORD /d 0
 
+show_rows() {
+    probe rows | tr -d '\r' | awk -F'\t' '
+        BEGIN { printf "%-24s %-16s %-36s %s\n", "Virtual disk file name", "Status", "Mount at startup", "Check box" }
+        { printf "%-24s %-16s %-36s %s\n", $1, $2, $3, $4 }'
+}
+show_values() {
+    echo "Registry values:"
+    wine reg query "$key" | tr -d '\r' | awk '/REG_SZ/ { printf "  %-24s %s\n", $1, $3 }'
+}
+step() {
+    echo
+    echo "== $1"
+}
+show_both() {
+    show_rows
+    show_values
+}
+
 echo "== Starting tessel.exe with no arguments, as the Run key does"
 wine "$BUILD_DIR/tessel.exe" </dev/null >/dev/null 2>&1 &
 tessel_pid=$!
@@ -54,10 +78,7 @@ echo "Tessel is idle in the notification area: $(probe tray)"
 
 echo
 echo "== The list, as the running window shows it"
-probe rows | tr -d '\r' | awk -F'\t' '
-    BEGIN { printf "%-24s %-16s %-36s %s\n", "Virtual disk file name", "Status", "Mount at startup", "Check box" }
-    { printf "%-24s %-16s %-36s %s\n", $1, $2, $3, $4 }'
-
+show_rows
 echo
 echo "== Attached through the disk service now (ro = read-only)"
 standinctl list | tr -d '\r' | awk -F'\t' '{ printf "%s  %s  (process %s)\n", $1, $3, $2 } END { if (NR == 0) print "(nothing)" }'
@@ -68,6 +89,25 @@ probe show
 sleep 1
 import -window root "$shot"
 echo "Screenshot: $shot"
+
+step "Right-click below the rows: the context menu (id, state)"
+probe menu -1 | tr -d '\r' | paste -sd' '
+step "Insert and Mount Virtual Disk ..., C:\\Demo\\Scratch.vhd typed into the open dialog"
+probe choose 32778
+probe type 'C:\Demo\Scratch.vhd'
+show_both
+step "Uncheck the marked row Backup.vhd (its check box clicked)"
+probe check 1
+show_both
+step "Right-click Backup.vhd, then Unmount All Disk's"
+probe menu 1 >/dev/null
+import -window root "$menu_shot"
+echo "Screenshot with the menu open: $menu_shot"
+probe choose 32795
+show_both
+step "Select Archive.vhd and press Delete"
+probe delete 0
+show_both
 
 echo
 echo "== The quit request"

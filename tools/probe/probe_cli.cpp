@@ -6,6 +6,12 @@
 //   probe boxes            list the message boxes Tessel shows
 //   probe press ID         press button ID in Tessel's first message box
 //   probe quit [ms]        the quit request; waits for the end and prints the exit code
+//   probe menu ROW         right-clicks row ROW (-1: below the rows), prints the context
+//                          menu's items and leaves it open
+//   probe choose ID        clicks item ID of the open context menu
+//   probe check ROW        clicks the check box of row ROW; waits until it has turned
+//   probe delete ROW       selects row ROW with a click and presses Delete; waits until it is gone
+//   probe type TEXT        types TEXT and Enter into Tessel's open dialog; waits until it closes
 #include "probe.h"
 #include <cstdio>
 #include <cstdlib>
@@ -53,11 +59,59 @@ int Boxes(const probe::Target& target) {
     return 0;
 }
 
+POINT PointOf(const probe::Target& target, int row) {
+    if (row >= 0)
+        return target.RowPoint(row);
+    RECT client = {};
+    GetClientRect(target.List(), &client);
+    return {client.right / 2, client.bottom - 20};
+}
+
+int Menu(probe::Target& target, int row) {
+    target.Click(target.List(), PointOf(target, row), true);
+    std::vector<probe::AgentMenuItem> items;
+    if (!target.WaitMenu(5000, &items))
+        return Fail(L"no context menu");
+    for (const probe::AgentMenuItem& item : items)
+        Print(std::to_wstring(item.Id) +
+              ((item.State & MFS_GRAYED) ? L"\tgrey\n" : L"\tenabled\n"));
+    return 0;
+}
+
+int Check(const probe::Target& target, int row) {
+    auto checkState = [&] {
+        std::vector<probe::Row> rows = target.Rows();
+        return row < int(rows.size()) ? rows[row].CheckState : -1;
+    };
+    const int before = checkState();
+    target.Click(target.List(), target.CheckBoxPoint(row));
+    return probe::WaitFor(5000, [&] { return checkState() != before; }) ? 0 : Fail(L"no change");
+}
+
+int Delete(const probe::Target& target, int row) {
+    const int count = target.RowCount();
+    target.Click(target.List(), target.RowPoint(row));
+    target.PressKeys({VK_DELETE});
+    return probe::WaitFor(5000, [&] { return target.RowCount() < count; })
+               ? 0
+               : Fail(L"nothing removed");
+}
+
+int Type(const probe::Target& target, const wchar_t* text) {
+    probe::Box dialog;
+    if (!target.WaitBox(5000, &dialog) || !target.TypeLine(text))
+        return Fail(L"no dialog");
+    return probe::WaitFor(5000, [&] { return !IsWindow(dialog.Window); })
+               ? 0
+               : Fail(L"dialog still open");
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2)
-        return Fail(L"usage: probe wait-idle|rows|show|tray|boxes|press ID|quit");
+        return Fail(L"usage: probe wait-idle|rows|show|tray|boxes|press ID|quit|menu ROW|choose "
+                    L"ID|check ROW|delete ROW|type TEXT");
     std::wstring command = argv[1];
     probe::Target target;
     if (!target.Attach(command == L"wait-idle" ? Milliseconds(argc, argv, 30000) : 2000))
@@ -97,5 +151,16 @@ int wmain(int argc, wchar_t** argv) {
         Print(L"Tessel ended with exit code " + std::to_wstring(code) + L"\n");
         return 0;
     }
+    const wchar_t* argument = argc > 2 ? argv[2] : L"";
+    if (command == L"menu")
+        return Menu(target, _wtoi(argument));
+    if (command == L"choose")
+        return target.ChooseMenuItem(UINT(_wtoi(argument))) ? 0 : Fail(L"no such menu item");
+    if (command == L"check")
+        return Check(target, _wtoi(argument));
+    if (command == L"delete")
+        return Delete(target, _wtoi(argument));
+    if (command == L"type")
+        return Type(target, argument);
     return Fail(L"unknown command " + command);
 }
