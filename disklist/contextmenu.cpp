@@ -92,12 +92,16 @@ BOOL EnableContextItem(UINT id) {
     return SetContextItemState(id, MFS_ENABLED);
 }
 
-void ShowContextMenu(int clickedRow) {
+void SetContextMenuItems() {
     SetContextItem(IDM_DISK_INFO, GetCurrentRow() != -1);
     if (RowCount())
         SetItemsForRows();
     else
         SetItemsForEmptyList();
+}
+
+void ShowContextMenu(int clickedRow) {
+    SetContextMenuItems();
     if (clickedRow != -1)
         SetCurrentRow(clickedRow);
     POINT cursor = {};

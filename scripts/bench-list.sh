@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# The list commands on 100 and 1,000 rows: Mount All, Unmount All, Set "Mount All ..." and
+# the right-click rules, timed inside a process that starts as Tessel does (bench/listbench.cpp),
+# beside the stand-in disk service alone (open and attach per image) as the baseline. The
+# cost per row should stay flat from 100 to 1,000 rows.
+#   BENCH_RUNS (default 3): runs per row count; the median is shown.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+[ "$(id -u)" = 0 ] && "$here/install-deps.sh"
+source "$here/testbed.sh"
+
+runs=${BENCH_RUNS:-3}
+
+echo "== Building" >&2
+testbed_build --target bench_list bench_measure virtdisk_standin mkimage keeper >/dev/null
+trap testbed_stop EXIT
+testbed_start_display
+testbed_make_template
+testbed_prefix bench-list win10
+
+user=$(wine cmd /c 'echo %USERNAME%' | tr -d '\r\n')
+key="HKEY_LOCAL_MACHINE\\SOFTWARE\\{6F1C2B7A-93D4-4E85-B0A2-5C7E19D4F360}\\$user"
+images=$WINEPREFIX/drive_c/Bench
+mkdir -p "$images"
+wine "$BUILD_DIR/standin/mkimage.exe" vhd-dynamic 'C:\Bench\img-0.vhd' --size 16M >/dev/null
+for i in $(seq 1 999); do cp --sparse=always "$images/img-0.vhd" "$images/img-$i.vhd"; done
+
+# register N: the first N images, none marked, and the update check off.
+register() {
+    local n=$1 file=$WINEPREFIX/drive_c/bench.reg
+    wine reg delete "$key" /f >/dev/null 2>&1 || true
+    {
+        printf 'REGEDIT4\r\n\r\n[%s]\r\n"CheckForUpdate"=dword:00000000\r\n' "$key"
+        for ((i = 0; i < n; i++)); do printf '"C:\\\\Bench\\\\img-%d.vhd"="-"\r\n' "$i"; done
+    } >"$file"
+    wine reg import 'C:\bench.reg' >/dev/null 2>&1
+}
+value() { sed -n "s/^$1=//p" <<<"$2"; }
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+declare -A result
+for rows in 100 1000; do
+    echo "== $rows rows ($runs runs)" >&2
+    out=()
+    for ((run = 0; run < runs; run++)); do
+        register "$rows"
+        line=$(wine "$BUILD_DIR/bench/listbench.exe" "$rows" | tr -d '\r')
+        [ "$(value ok "$line")" = 1 ] || { echo "listbench $rows did not finish" >&2; exit 1; }
+        out+=("$line")
+    done
+    for name in mount_ms unmount_ms startup_on_ms rules_ms; do
+        result[$name,$rows]=$(for line in "${out[@]}"; do value "$name" "$line"; done | median)
+    done
+    attach=$(wine "$BUILD_DIR/bench/measure.exe" attach "$rows" 'C:\Bench' | tr -d '\r')
+    result[attach,$rows]=$(awk -v t="$(value attach_ms "$attach")" -v n="$rows" 'BEGIN { print t / n }')
+done
+
+echo "List commands per row, $(wine --version), Windows 10 prefix, median of $runs runs"
+echo
+printf '%-46s %12s %12s %16s\n' "" "100 rows" "1,000 rows" "1,000 / 100"
+row() {
+    awk -v a="${result[$2,100]}" -v b="${result[$2,1000]}" -v label="$1" -v unit="$3" 'BEGIN {
+        scale = unit == "us" ? 1000 : 1
+        printf "%-46s %9.3f %s %9.3f %s %9.2fx %s\n", label, a * scale, unit, b * scale, unit, b / a,
+            (b / a <= 1.5) ? "flat" : "GROWS"
+    }'
+}
+row "Mount All Disk's (ms per row)" mount_ms ms
+row "Unmount All Disk's (ms per row)" unmount_ms ms
+row "Set \"Mount All at Windows starts ...\"" startup_on_ms ms
+row "right-click rules, all rows selected (per row)" rules_ms us
+row "baseline: the service alone, open + attach" attach ms
