@@ -243,7 +243,8 @@ TEST_F(ListTest, MountAndUnmountCommandsGoRowByRow) {
                                          {b, StatusMountError, false, true, false},
                                          {c, StatusMounted, false, false, true},
                                          {d, StatusUnmounted, true, false, false}}));
-    // Setting all marks changes the next start only.
+    // Setting all marks changes the next start only; a row already marked is stored again.
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, UserSettingsPath().c_str(), d.c_str());
     Choose(Row(0), IDM_STARTUP_ALL_ON);
     EXPECT_TRUE(ValuesAre(
         {{a, StartupFlagOn}, {b, StartupFlagOn}, {c, StartupFlagOn}, {d, StartupFlagOn}}));
