@@ -11,6 +11,8 @@
 namespace e2e {
 namespace {
 
+using Ids = std::vector<UINT>;
+
 class ListTest : public TesselTest {
   protected:
     // Starts Tessel on the given values and shows its window.
@@ -30,14 +32,19 @@ class ListTest : public TesselTest {
         tessel_.Click(tessel_.List(), at, right, key);
     }
     // Right-clicks and reads the open menu: the ids of its grey items, in menu order.
-    std::vector<UINT> RightClick(POINT at) {
+    Ids RightClick(POINT at) {
         Click(at, 0, true);
         std::vector<probe::AgentMenuItem> items;
         EXPECT_TRUE(tessel_.WaitMenu(ExitTimeoutMs, &items));
-        std::vector<UINT> grey;
+        Ids grey;
         for (const probe::AgentMenuItem& item : items)
             if (item.State & MFS_GRAYED)
                 grey.push_back(item.Id);
+        return grey;
+    }
+    Ids Greys(POINT at) {
+        Ids grey = RightClick(at);
+        EXPECT_TRUE(tessel_.CloseMenu());
         return grey;
     }
     void Choose(POINT at, UINT id) {
@@ -93,43 +100,31 @@ class ListTest : public TesselTest {
 TEST_F(ListTest, RightClickGreysWhatWouldFindNothingToDo) {
     const std::wstring a = Image(L"a.vhd"), b = Image(L"b.vhd"), c = Image(L"c.vhd");
     Open({{a, StartupFlagOn}, {b, StartupFlagOff}, {c, StartupFlagOff}});
-    const std::vector<UINT> noSelection = {IDM_MOUNT, IDM_UNMOUNT, IDM_COMPACT};
+    const Ids noSelection = {IDM_MOUNT, IDM_UNMOUNT, IDM_COMPACT};
     Click(Row(1));
-    EXPECT_EQ(std::vector<UINT>{IDM_UNMOUNT}, RightClick(Row(1))) << "one unmounted row";
-    ASSERT_TRUE(tessel_.CloseMenu());
+    EXPECT_EQ(Ids{IDM_UNMOUNT}, Greys(Row(1))) << "one unmounted row";
     Click(Row(0));
-    EXPECT_EQ(std::vector<UINT>{IDM_MOUNT}, RightClick(Row(0))) << "one mounted row";
-    ASSERT_TRUE(tessel_.CloseMenu());
+    EXPECT_EQ(Ids{IDM_MOUNT}, Greys(Row(0))) << "one mounted row";
     Click(Row(1), VK_CONTROL);
-    EXPECT_EQ(std::vector<UINT>{}, RightClick(Row(1))) << "mounted and unmounted";
-    ASSERT_TRUE(tessel_.CloseMenu());
-    EXPECT_EQ(noSelection, RightClick(BelowRows())) << "no selection";
-    ASSERT_TRUE(tessel_.CloseMenu());
+    EXPECT_EQ(Ids{}, Greys(Row(1))) << "mounted and unmounted";
+    EXPECT_EQ(noSelection, Greys(BelowRows())) << "no selection";
     Click(Row(2));
-    RightClick(Row(2)); // once the menu is open, the click is through
-    ASSERT_TRUE(tessel_.CloseMenu());
+    Greys(Row(2)); // once the menu is open, the click is through
     SendMessageW(tessel_.List(), LVM_SETHOTITEM, WPARAM(-1), 0);
     EXPECT_EQ(noSelection, RightClick(Row(2))) << "no current row";
     ASSERT_TRUE(tessel_.ChooseMenuItem(IDM_MOUNT_ALL));
-    EXPECT_EQ((std::vector<UINT>{IDM_MOUNT, IDM_MOUNT_ALL}), RightClick(Row(2))) << "all mounted";
+    EXPECT_EQ((Ids{IDM_MOUNT, IDM_MOUNT_ALL}), RightClick(Row(2))) << "all mounted";
     ASSERT_TRUE(tessel_.ChooseMenuItem(IDM_UNMOUNT_ALL));
-    EXPECT_EQ((std::vector<UINT>{IDM_UNMOUNT, IDM_UNMOUNT_ALL}), RightClick(Row(2)))
-        << "none mounted";
-    ASSERT_TRUE(tessel_.CloseMenu());
-    EXPECT_EQ((std::vector<UINT>{IDM_MOUNT, IDM_UNMOUNT, IDM_UNMOUNT_ALL, IDM_COMPACT}),
-              RightClick(BelowRows()));
-    ASSERT_TRUE(tessel_.CloseMenu());
+    EXPECT_EQ((Ids{IDM_UNMOUNT, IDM_UNMOUNT_ALL}), Greys(Row(2))) << "none mounted";
     Click(Row(0));
     Click(Row(2), VK_SHIFT);
     tessel_.PressKeys({VK_DELETE});
     ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return tessel_.RowCount() == 0; }));
-    // The three selection items keep the state the last popup left them in.
-    EXPECT_EQ(
-        (std::vector<UINT>{IDM_MOUNT, IDM_UNMOUNT, IDM_MOUNT_ALL, IDM_UNMOUNT_ALL, IDM_COMPACT,
-                           IDM_COMPACT_ALL, IDM_STARTUP_ALL_ON, IDM_STARTUP_ALL_OFF}),
-        RightClick(BelowRows()))
+    // Mount, Unmount and Compact keep the state the last popup left them in.
+    EXPECT_EQ((Ids{IDM_UNMOUNT, IDM_MOUNT_ALL, IDM_UNMOUNT_ALL, IDM_COMPACT_ALL, IDM_STARTUP_ALL_ON,
+                   IDM_STARTUP_ALL_OFF}),
+              Greys(BelowRows()))
         << "empty list";
-    ASSERT_TRUE(tessel_.CloseMenu());
     EXPECT_TRUE(Quit(&tessel_));
 }
 
@@ -152,8 +147,7 @@ TEST_F(ListTest, CheckBoxesAndTheDeleteKey) {
     Click(BelowRows());
     const std::vector<probe::Row> rows = tessel_.Rows();
     tessel_.PressKeys({VK_DELETE});
-    RightClick(BelowRows()); // the menu opens once the key is through
-    ASSERT_TRUE(tessel_.CloseMenu());
+    Greys(BelowRows()); // the menu opens once the key is through
     EXPECT_TRUE(SameRows(rows, tessel_.Rows())) << "nothing selected";
     Click(Row(0));
     Click(Row(1), VK_CONTROL);
@@ -171,11 +165,10 @@ TEST_F(ListTest, CheckBoxesAndTheDeleteKey) {
 TEST_F(ListTest, DropAddsNewImagesOnly) {
     const std::wstring a = Image(L"a.vhd"), b = Image(L"b.vhd");
     Open({});
-    EXPECT_EQ((std::vector<UINT>{IDM_MOUNT_ALL, IDM_UNMOUNT_ALL, IDM_COMPACT_ALL,
-                                 IDM_STARTUP_ALL_ON, IDM_STARTUP_ALL_OFF}),
-              RightClick(BelowRows()))
+    EXPECT_EQ((Ids{IDM_MOUNT_ALL, IDM_UNMOUNT_ALL, IDM_COMPACT_ALL, IDM_STARTUP_ALL_ON,
+                   IDM_STARTUP_ALL_OFF}),
+              Greys(BelowRows()))
         << "first popup, empty list";
-    ASSERT_TRUE(tessel_.CloseMenu());
     ASSERT_TRUE(tessel_.Drop({a}));
     // Besides: the same new image twice, a folder, a file that is no image.
     ASSERT_TRUE(tessel_.Drop({Upper(a), b, b, PathOf(L""), probe::TesselExe()}));
