@@ -398,11 +398,8 @@ bool Target::PressKeys(std::initializer_list<WORD> keys) const {
 
 namespace {
 
-// One click in one batch, with the key held down around it when one is given.
-bool ClickScreen(POINT at, bool right, WORD key = 0) {
+bool ClickScreen(POINT at, bool right) {
     std::vector<INPUT> inputs;
-    if (key)
-        inputs.push_back(Key(key, 0, 0));
     for (DWORD button : {0, 1, 2}) {
         INPUT input = {};
         input.type = INPUT_MOUSE;
@@ -415,8 +412,6 @@ bool ClickScreen(POINT at, bool right, WORD key = 0) {
             input.mi.dwFlags |= right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
         inputs.push_back(input);
     }
-    if (key)
-        inputs.push_back(Key(key, 0, KEYEVENTF_KEYUP));
     return SendInput(UINT(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
 }
 
@@ -436,9 +431,29 @@ std::wstring AgentPath() {
 
 } // namespace
 
-bool Target::Click(HWND window, POINT at, bool right, WORD key) const {
+bool Target::Click(HWND window, POINT at, bool right) const {
     return window_ && SetForegroundWindow(window_) && ClientToScreen(window, &at) &&
-           ClickScreen(at, right, key);
+           ClickScreen(at, right);
+}
+
+bool Target::Select(std::initializer_list<int> rows) const {
+    LVITEMW* remote = static_cast<LVITEMW*>(
+        VirtualAllocEx(process_, nullptr, sizeof(LVITEMW), MEM_COMMIT, PAGE_READWRITE));
+    bool ok = remote != nullptr;
+    auto set = [&](int row, UINT state) {
+        LVITEMW item = {};
+        item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        item.state = state;
+        ok = ok && WriteProcessMemory(process_, remote, &item, sizeof(item), nullptr) &&
+             SendMessageTimeoutW(list_, LVM_SETITEMSTATE, WPARAM(row),
+                                 reinterpret_cast<LPARAM>(remote), SMTO_ABORTIFHUNG, 5000, nullptr);
+    };
+    set(-1, 0);
+    for (int row : rows)
+        set(row, LVIS_SELECTED | LVIS_FOCUSED);
+    if (remote)
+        VirtualFreeEx(process_, remote, 0, MEM_RELEASE);
+    return ok;
 }
 
 bool Target::ItemRect(int row, int part, RECT* rect) const {

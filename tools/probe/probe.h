@@ -97,8 +97,11 @@ class Target {
     // released in reverse, as the keyboard sends them.
     bool PressKeys(std::initializer_list<WORD> keys) const;
     // Brings the window to the front and clicks the left (or right) button at a point of one
-    // of its windows (client coordinates), as the mouse does, holding key down if one is given.
-    bool Click(HWND window, POINT at, bool right = false, WORD key = 0) const;
+    // of its windows (client coordinates), as the mouse does.
+    bool Click(HWND window, POINT at, bool right = false) const;
+    // Selects exactly these rows, the last one focused, as Ctrl+clicks would. Wine may drop
+    // a modifier key sent with SendInput, so this goes through the list's own messages.
+    bool Select(std::initializer_list<int> rows) const;
     // The middle of a row's path text and of its check box, in list coordinates.
     POINT RowPoint(int row) const;
     POINT CheckBoxPoint(int row) const;
