@@ -1,5 +1,82 @@
 #include "disklist/compact.h"
 
-void CompactSelectedDisks() {}
+#include "app/globals.h"
+#include "disklist/listview.h"
+#include "vdisk/diskimage.h"
 
-void CompactAllDisks() {}
+namespace {
+
+static_assert(CompactConfirmFlags == 0x134);
+
+void MarkFailed(int row, const wchar_t* text) {
+    SetRowStatus(row, text);
+    SetRowStatusError(row);
+}
+
+// The row keeps its handle whatever happens: a failed detach leaves the image attached.
+void CompactMountedRow(int row, HANDLE image) {
+    App.LastDiskError = DetachDiskImage(image);
+    if (App.LastDiskError != ERROR_SUCCESS) {
+        MarkFailed(row, StatusDetachError);
+        ShowSystemError(App.LastDiskError);
+        return;
+    }
+    SetRowStatus(row, StatusMountedCompacting);
+    bool compacted = CompactDiskImage(image);
+    DWORD compactCode = App.LastDiskError;
+    // Mounted again before any box, so the image is back while the user reads it.
+    AttachDiskImage(image);
+    if (compacted) {
+        SetRowStatus(row, StatusMountedCompacted);
+        return;
+    }
+    MarkFailed(row, StatusMountedCompactError);
+    ShowSystemError(compactCode);
+}
+
+// Failures of an image that is not mounted show only in its row.
+void CompactUnmountedRow(int row) {
+    if (!ReadRowPath(row)) {
+        MarkFailed(row, StatusNoFileName);
+        return;
+    }
+    HANDLE opened = nullptr;
+    if (!OpenDiskImage(App.PathBuffer.get(), &opened)) {
+        MarkFailed(row, StatusOpenError);
+        return;
+    }
+    UniqueHandle image(opened);
+    SetRowStatus(row, StatusUnmountedCompacting);
+    if (CompactDiskImage(image.get()))
+        SetRowStatus(row, StatusUnmountedCompacted);
+    else
+        MarkFailed(row, StatusUnmountedCompactError);
+}
+
+void CompactRows(bool selectedOnly) {
+    // Read before the question: rows removed while a box is open simply fail to change.
+    int count = RowCount();
+    if (MessageBoxW(App.MainWindow, CompactConfirmText, CompactConfirmCaption,
+                    CompactConfirmFlags) != IDYES)
+        return;
+    for (int row = 0; row < count; ++row) {
+        if (selectedOnly && !IsRowSelected(row))
+            continue;
+        HANDLE image = GetRowHandle(row);
+        SetRowStatus(row, StatusCompactWait);
+        if (image)
+            CompactMountedRow(row, image);
+        else
+            CompactUnmountedRow(row);
+    }
+}
+
+} // namespace
+
+void CompactSelectedDisks() {
+    CompactRows(true);
+}
+
+void CompactAllDisks() {
+    CompactRows(false);
+}

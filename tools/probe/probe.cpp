@@ -68,14 +68,18 @@ std::vector<HWND> TopLevelWindows(DWORD pid, const wchar_t* cls, const wchar_t* 
     return search.Found;
 }
 
-bool ThreadAtIdlePriority(HWND window) {
+int WindowThreadPriority(HWND window) {
     DWORD tid = GetWindowThreadProcessId(window, nullptr);
     HANDLE thread = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, tid);
     if (!thread)
-        return false;
+        return THREAD_PRIORITY_ERROR_RETURN;
     int priority = GetThreadPriority(thread);
     CloseHandle(thread);
-    return priority == THREAD_PRIORITY_IDLE;
+    return priority;
+}
+
+bool ThreadAtIdlePriority(HWND window) {
+    return WindowThreadPriority(window) == THREAD_PRIORITY_IDLE;
 }
 
 // One block in the target: the LVITEMW, then its text buffer.
@@ -124,6 +128,19 @@ class RemoteItem {
             return false;
         text->assign(buffer.data());
         return true;
+    }
+
+    // LVM_SETITEMSTATE: the state bits of one row (-1: every row) under a mask.
+    bool SetState(HWND list, int row, UINT state, UINT mask) {
+        LVITEMW request = {};
+        request.state = state;
+        request.stateMask = mask;
+        DWORD_PTR result = 0;
+        return WriteProcessMemory(process_, base_, &request, sizeof(request), nullptr) &&
+               SendMessageTimeoutW(list, LVM_SETITEMSTATE, WPARAM(row),
+                                   reinterpret_cast<LPARAM>(base_), SMTO_ABORTIFHUNG, 5000,
+                                   &result) &&
+               result;
     }
 
     // LVM_GETCOLUMNW: one column's title.
@@ -370,6 +387,31 @@ std::vector<Row> Target::Rows() const {
     return rows;
 }
 
+bool Target::Select(const std::vector<int>& rows, int current) const {
+    RemoteItem remote(process_);
+    if (!remote || !list_ || !remote.SetState(list_, -1, 0, LVIS_SELECTED))
+        return false;
+    for (int row : rows)
+        if (!remote.SetState(list_, row, LVIS_SELECTED, LVIS_SELECTED))
+            return false;
+    return SendMessageTimeoutW(list_, LVM_SETHOTITEM, WPARAM(current), 0, SMTO_ABORTIFHUNG, 5000,
+                               nullptr) != 0;
+}
+
+bool Target::SetPriority(int priority) const {
+    DWORD tid = GetWindowThreadProcessId(window_, nullptr);
+    HANDLE thread = OpenThread(THREAD_SET_LIMITED_INFORMATION, FALSE, tid);
+    if (!thread)
+        return false;
+    bool set = SetThreadPriority(thread, priority);
+    CloseHandle(thread);
+    return set;
+}
+
+int Target::Priority() const {
+    return WindowThreadPriority(window_);
+}
+
 bool Target::Post(UINT message, WPARAM wParam, LPARAM lParam) const {
     return window_ && PostMessageW(window_, message, wParam, lParam);
 }
@@ -602,6 +644,11 @@ bool Target::WaitBox(DWORD timeoutMs, Box* box) const {
         *box = boxes.front();
         return true;
     });
+}
+
+std::wstring ControlText(HWND dialog, int id) {
+    HWND control = GetDlgItem(dialog, id);
+    return control ? TextOf(control) : std::wstring();
 }
 
 bool PressButton(const Box& box, int id) {

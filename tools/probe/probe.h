@@ -86,6 +86,12 @@ class Target {
     // The list's column titles, left to right.
     std::vector<std::wstring> ColumnTitles() const;
 
+    // Selects exactly these rows, then makes `current` the list's hot item (-1: none).
+    bool Select(const std::vector<int>& rows, int current) const;
+    // The user-interface thread's priority.
+    bool SetPriority(int priority) const;
+    int Priority() const;
+
     bool Post(UINT message, WPARAM wParam, LPARAM lParam) const;
     // The shell's double-click on the tray icon.
     bool PostTrayDoubleClick() const { return Post(TrayCallback, 0, WM_LBUTTONDBLCLK); }
@@ -137,6 +143,8 @@ class Target {
     HHOOK agentHook_ = nullptr;
 };
 
+// The text of a dialog's control.
+std::wstring ControlText(HWND dialog, int id);
 // Clicks the button with this id.
 bool PressButton(const Box& box, int id);
 // Polls condition every 10 ms until it holds or the time is up; returns its last value.

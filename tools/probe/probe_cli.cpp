@@ -5,6 +5,7 @@
 //   probe tray             say whether the tray icon is there
 //   probe boxes            list the message boxes Tessel shows
 //   probe press ID         press button ID in Tessel's first message box
+//   probe select CUR [ROW...]  select exactly these rows and make CUR the current row
 //   probe quit [ms]        the quit request; waits for the end and prints the exit code
 //   probe menu ROW         right-clicks row ROW (-1: below the rows), prints the context
 //                          menu's items and leaves it open
@@ -110,8 +111,8 @@ int Type(const probe::Target& target, const wchar_t* text) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2)
-        return Fail(L"usage: probe wait-idle|rows|show|tray|boxes|press ID|quit|menu ROW|choose "
-                    L"ID|check ROW|delete ROW|type TEXT");
+        return Fail(L"usage: probe wait-idle|rows|show|tray|boxes|press ID|select CUR "
+                    L"[ROW...]|quit|menu ROW|choose ID|check ROW|delete ROW|type TEXT");
     std::wstring command = argv[1];
     probe::Target target;
     if (!target.Attach(command == L"wait-idle" ? Milliseconds(argc, argv, 30000) : 2000))
@@ -142,6 +143,12 @@ int wmain(int argc, wchar_t** argv) {
         if (argc < 3 || !target.WaitBox(2000, &box))
             return Fail(L"no message box");
         return probe::PressButton(box, _wtoi(argv[2])) ? 0 : Fail(L"no such button");
+    }
+    if (command == L"select" && argc > 2) {
+        std::vector<int> rows;
+        for (int i = 3; i < argc; ++i)
+            rows.push_back(_wtoi(argv[i]));
+        return target.Select(rows, _wtoi(argv[2])) ? 0 : Fail(L"cannot select");
     }
     if (command == L"quit") {
         target.PostQuitRequest();
