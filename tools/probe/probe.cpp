@@ -400,7 +400,7 @@ bool Target::Select(const std::vector<int>& rows, int current) const {
 
 bool Target::SetPriority(int priority) const {
     DWORD tid = GetWindowThreadProcessId(window_, nullptr);
-    HANDLE thread = OpenThread(THREAD_SET_LIMITED_INFORMATION, FALSE, tid);
+    HANDLE thread = OpenThread(THREAD_SET_INFORMATION, FALSE, tid);
     if (!thread)
         return false;
     bool set = SetThreadPriority(thread, priority);
