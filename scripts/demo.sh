@@ -7,7 +7,8 @@
 # real window (mouse, keyboard, the open-file dialog): adds an image with Insert and Mount,
 # unchecks a marked row, unmounts all, removes a row with Delete; the rows and the registry
 # values are printed after each step, and a second screenshot shows the context menu open.
-# Tessel ends with its quit request.
+# Last, the user mounts an image again, compacts it together with an unmounted one, and
+# opens its information dialog for a third screenshot. Tessel ends with its quit request.
 #   DEMO_WINVER=win7|win8|win10 (default win10): the Windows version Wine reports.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -18,6 +19,7 @@ winver=${DEMO_WINVER:-win10}
 demo_dir=$BUILD_DIR/demo
 shot=$demo_dir/tessel-demo.png
 menu_shot=$demo_dir/tessel-demo-menu.png
+info_shot=$demo_dir/tessel-diskinfo.png
 tools=(tessel virtdisk_standin mkimage standinctl probe probe_agent keeper)
 
 echo "== Building"
@@ -35,10 +37,10 @@ mkimage() { wine "$BUILD_DIR/standin/mkimage.exe" "$@" >/dev/null; }
 echo "== Making the demo set in C:\\Demo (Windows version: $winver)"
 mkdir -p "$WINEPREFIX/drive_c/Demo"
 mkimage vhd-fixed 'C:\Demo\Backup.vhd' --size 64M
-mkimage vhdx-dynamic 'C:\Demo\Projects.vhdx' --size 1G
+mkimage vhdx-dynamic 'C:\Demo\Projects.vhdx' --size 1G --pattern DZZD
 mkimage iso9660 'C:\Demo\Installer.iso' --size 8M
 mkimage vhd-dynamic 'C:\Demo\Archive.vhd' --size 256M
-mkimage vhd-dynamic 'C:\Demo\Scratch.vhd' --size 32M
+mkimage vhd-dynamic 'C:\Demo\Scratch.vhd' --size 32M --pattern DZZD
 
 user=$(wine cmd /c 'echo %USERNAME%' | tr -d '\r\n')
 key="HKLM\\SOFTWARE\\{6F1C2B7A-93D4-4E85-B0A2-5C7E19D4F360}\\$user"
@@ -108,6 +110,40 @@ show_both
 step "Select Archive.vhd and press Delete"
 probe delete 0
 show_both
+row_of() { probe rows | tr -d '\r' | awk -F'\t' -v name="$1" '$1 ~ name { print NR - 1; exit }'; }
+sizes() {
+    for image in Scratch.vhd Projects.vhdx; do
+        printf '  %-14s %10s bytes, %s\n' "$image" "$(stat -c %s "$WINEPREFIX/drive_c/Demo/$image")" \
+            "$(probe rows | tr -d '\r' | awk -F'\t' -v name="$image" '$1 ~ name { print $2 }')"
+    done
+}
+projects=$(row_of Projects.vhdx)
+scratch=$(row_of Scratch.vhd)
+step "Select Projects.vhdx, right-click it, Mount ..."
+probe select "$projects" "$projects"
+probe menu "$projects" >/dev/null
+probe choose 32779
+show_both
+step "Select Scratch.vhd (not mounted) and Projects.vhdx (mounted), Compact Virtual Disk's ..."
+sizes
+probe select "$scratch" "$scratch" "$projects"
+probe menu "$projects" >/dev/null
+probe choose 32790
+probe press 6
+# The run holds the window's thread; the rows tell when it is over.
+until [ "$(probe rows | grep -c 'compacting done\|compacting error')" = 2 ]; do sleep 0.2; done
+sizes
+echo "Attached now:"
+standinctl list | tr -d '\r' | awk -F'\t' '{ printf "  %s  %s\n", $1, $3 }'
+step "Right-click Projects.vhdx alone, Virtual Disk Information ..."
+probe select "$projects" "$projects"
+probe menu "$projects" >/dev/null
+probe choose 32816
+until probe boxes | grep -q 'Virtual Hard Disk Information'; do sleep 0.2; done
+sleep 1
+import -window root "$info_shot"
+echo "Screenshot: $info_shot"
+probe press 1
 
 echo
 echo "== The quit request"
