@@ -69,6 +69,10 @@ void FillDialog(HWND dialog, HANDLE image) {
 
 } // namespace
 
+bool DiskInfoAvailable() {
+    return CurrentMountedImage() != nullptr;
+}
+
 void ShowDiskInfo() {
     HANDLE image = CurrentMountedImage();
     if (!image)

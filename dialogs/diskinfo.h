@@ -17,6 +17,8 @@ constexpr wchar_t UnitBytes[] = L"Bytes";
 // Opens the dialog for the current row when it is the one selected row and is mounted;
 // otherwise shows nothing.
 void ShowDiskInfo();
+// Whether ShowDiskInfo would show the dialog now; its menu item is greyed otherwise.
+bool DiskInfoAvailable();
 INT_PTR CALLBACK DiskInfoDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // The largest power-of-1024 unit the value reaches; returns the whole number of that unit.
 ULONGLONG ScaleToUnit(ULONGLONG value, const wchar_t** unit);

@@ -1,5 +1,6 @@
 #include "disklist/contextmenu.h"
 #include "app/globals.h"
+#include "dialogs/diskinfo.h"
 #include "disklist/listview.h"
 #include "resources/resource.h"
 
@@ -93,7 +94,8 @@ BOOL EnableContextItem(UINT id) {
 }
 
 void SetContextMenuItems() {
-    SetContextItem(IDM_DISK_INFO, GetCurrentRow() != -1);
+    // Offered exactly when the command would show the dialog.
+    SetContextItem(IDM_DISK_INFO, DiskInfoAvailable());
     if (RowCount())
         SetItemsForRows();
     else

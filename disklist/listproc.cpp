@@ -75,6 +75,14 @@ void MakeCurrent(int row) {
         SetCurrentRow(row);
 }
 
+// A double-click has left the clicked row the one selected: its dialog opens if it is mounted.
+void ShowDiskInfoOf(int row) {
+    if (row == -1)
+        return;
+    SetCurrentRow(row);
+    ShowDiskInfo();
+}
+
 // True when the notification is handled here and not passed on.
 bool Notify(const NMHDR* header) {
     // The header control reports its own clicks to the list with the same codes.
@@ -83,6 +91,9 @@ bool Notify(const NMHDR* header) {
     switch (header->code) {
     case NM_CLICK:
         MakeCurrent(reinterpret_cast<const NMITEMACTIVATE*>(header)->iItem);
+        return false;
+    case NM_DBLCLK:
+        ShowDiskInfoOf(reinterpret_cast<const NMITEMACTIVATE*>(header)->iItem);
         return false;
     case NM_RCLICK:
         ShowContextMenu(reinterpret_cast<const NMITEMACTIVATE*>(header)->iItem);

@@ -100,13 +100,13 @@ class ListTest : public TesselTest {
 TEST_F(ListTest, RightClickGreysWhatWouldFindNothingToDo) {
     const std::wstring a = Image(L"a.vhd"), b = Image(L"b.vhd"), c = Image(L"c.vhd");
     Open({{a, StartupFlagOn}, {b, StartupFlagOff}, {c, StartupFlagOff}});
-    const Ids noSelection = {IDM_MOUNT, IDM_UNMOUNT, IDM_COMPACT};
+    const Ids noSelection = {IDM_MOUNT, IDM_UNMOUNT, IDM_DISK_INFO, IDM_COMPACT};
     Click(Row(1));
-    EXPECT_EQ(Ids{IDM_UNMOUNT}, Greys(Row(1))) << "one unmounted row";
+    EXPECT_EQ((Ids{IDM_UNMOUNT, IDM_DISK_INFO}), Greys(Row(1))) << "one unmounted row";
     Click(Row(0));
     EXPECT_EQ(Ids{IDM_MOUNT}, Greys(Row(0))) << "one mounted row";
     tessel_.Select({0, 1});
-    EXPECT_EQ(Ids{}, Greys(Row(1))) << "mounted and unmounted";
+    EXPECT_EQ(Ids{IDM_DISK_INFO}, Greys(Row(1))) << "mounted and unmounted";
     EXPECT_EQ(noSelection, Greys(BelowRows())) << "no selection";
     Click(Row(2));
     Greys(Row(2)); // once the menu is open, the click is through
@@ -115,13 +115,13 @@ TEST_F(ListTest, RightClickGreysWhatWouldFindNothingToDo) {
     ASSERT_TRUE(tessel_.ChooseMenuItem(IDM_MOUNT_ALL));
     EXPECT_EQ((Ids{IDM_MOUNT, IDM_MOUNT_ALL}), RightClick(Row(2))) << "all mounted";
     ASSERT_TRUE(tessel_.ChooseMenuItem(IDM_UNMOUNT_ALL));
-    EXPECT_EQ((Ids{IDM_UNMOUNT, IDM_UNMOUNT_ALL}), Greys(Row(2))) << "none mounted";
+    EXPECT_EQ((Ids{IDM_UNMOUNT, IDM_DISK_INFO, IDM_UNMOUNT_ALL}), Greys(Row(2))) << "none mounted";
     tessel_.Select({0, 1, 2});
     tessel_.PressKeys({VK_DELETE});
     ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return tessel_.RowCount() == 0; }));
     // Mount, Unmount and Compact keep the state the last popup left them in.
-    EXPECT_EQ((Ids{IDM_UNMOUNT, IDM_MOUNT_ALL, IDM_UNMOUNT_ALL, IDM_COMPACT_ALL, IDM_STARTUP_ALL_ON,
-                   IDM_STARTUP_ALL_OFF}),
+    EXPECT_EQ((Ids{IDM_UNMOUNT, IDM_DISK_INFO, IDM_MOUNT_ALL, IDM_UNMOUNT_ALL, IDM_COMPACT_ALL,
+                   IDM_STARTUP_ALL_ON, IDM_STARTUP_ALL_OFF}),
               Greys(BelowRows()))
         << "empty list";
     EXPECT_TRUE(Quit(&tessel_));
@@ -163,8 +163,8 @@ TEST_F(ListTest, CheckBoxesAndTheDeleteKey) {
 TEST_F(ListTest, DropAddsNewImagesOnly) {
     const std::wstring a = Image(L"a.vhd"), b = Image(L"b.vhd");
     Open({});
-    EXPECT_EQ((Ids{IDM_MOUNT_ALL, IDM_UNMOUNT_ALL, IDM_COMPACT_ALL, IDM_STARTUP_ALL_ON,
-                   IDM_STARTUP_ALL_OFF}),
+    EXPECT_EQ((Ids{IDM_DISK_INFO, IDM_MOUNT_ALL, IDM_UNMOUNT_ALL, IDM_COMPACT_ALL,
+                   IDM_STARTUP_ALL_ON, IDM_STARTUP_ALL_OFF}),
               Greys(BelowRows()))
         << "first popup, empty list";
     ASSERT_TRUE(tessel_.Drop({a}));

@@ -75,6 +75,7 @@ const Resource Resources[] = {
     {Item, 129, 32778, L"&Insert and Mount Virtual Disk ..."},
     {Item, 129, 32779, L"&Mount ..."},
     {Item, 129, 32780, L"&Unmount"},
+    {Item, 129, 32816, L"Virtual Disk &Information ..."},
     {Item, 129, 32794, L"Mount All Disk's"},
     {Item, 129, 32795, L"Unmount All Disk's"},
     {Item, 129, 32790, L"Compact Virtual Disk's ..."},
