@@ -73,7 +73,8 @@ TEST_F(DiskInfoTest, ShowsTheOneSelectedMountedImage) {
                  {"no current row", {0}, -1}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
-        ASSERT_TRUE(tessel.Select(c.Selected, c.Current));
+        ASSERT_TRUE(tessel.Select(c.Selected));
+        SendMessageW(tessel.List(), LVM_SETHOTITEM, WPARAM(c.Current), 0);
         std::vector<probe::AgentMenuItem> menu;
         POINT row = c.Current == -1 ? POINT{} : tessel.RowPoint(c.Current);
         switch (c.Opened) {

@@ -130,19 +130,6 @@ class RemoteItem {
         return true;
     }
 
-    // LVM_SETITEMSTATE: the state bits of one row (-1: every row) under a mask.
-    bool SetState(HWND list, int row, UINT state, UINT mask) {
-        LVITEMW request = {};
-        request.state = state;
-        request.stateMask = mask;
-        DWORD_PTR result = 0;
-        return WriteProcessMemory(process_, base_, &request, sizeof(request), nullptr) &&
-               SendMessageTimeoutW(list, LVM_SETITEMSTATE, WPARAM(row),
-                                   reinterpret_cast<LPARAM>(base_), SMTO_ABORTIFHUNG, 5000,
-                                   &result) &&
-               result;
-    }
-
     // LVM_GETCOLUMNW: one column's title.
     bool Title(HWND list, int column, std::wstring* text) {
         LVCOLUMNW request = {};
@@ -387,17 +374,6 @@ std::vector<Row> Target::Rows() const {
     return rows;
 }
 
-bool Target::Select(const std::vector<int>& rows, int current) const {
-    RemoteItem remote(process_);
-    if (!remote || !list_ || !remote.SetState(list_, -1, 0, LVIS_SELECTED))
-        return false;
-    for (int row : rows)
-        if (!remote.SetState(list_, row, LVIS_SELECTED, LVIS_SELECTED))
-            return false;
-    return SendMessageTimeoutW(list_, LVM_SETHOTITEM, WPARAM(current), 0, SMTO_ABORTIFHUNG, 5000,
-                               nullptr) != 0;
-}
-
 bool Target::SetPriority(int priority) const {
     DWORD tid = GetWindowThreadProcessId(window_, nullptr);
     HANDLE thread = OpenThread(THREAD_SET_INFORMATION, FALSE, tid);
@@ -478,7 +454,7 @@ bool Target::Click(HWND window, POINT at, bool right) const {
            ClickScreen(at, right);
 }
 
-bool Target::Select(std::initializer_list<int> rows) const {
+bool Target::Select(const std::vector<int>& rows) const {
     LVITEMW* remote = static_cast<LVITEMW*>(
         VirtualAllocEx(process_, nullptr, sizeof(LVITEMW), MEM_COMMIT, PAGE_READWRITE));
     bool ok = remote != nullptr;

@@ -86,8 +86,6 @@ class Target {
     // The list's column titles, left to right.
     std::vector<std::wstring> ColumnTitles() const;
 
-    // Selects exactly these rows, then makes `current` the list's hot item (-1: none).
-    bool Select(const std::vector<int>& rows, int current) const;
     // The user-interface thread's priority.
     bool SetPriority(int priority) const;
     int Priority() const;
@@ -107,7 +105,7 @@ class Target {
     bool Click(HWND window, POINT at, bool right = false) const;
     // Selects exactly these rows, the last one focused, as Ctrl+clicks would. Wine may drop
     // a modifier key sent with SendInput, so this goes through the list's own messages.
-    bool Select(std::initializer_list<int> rows) const;
+    bool Select(const std::vector<int>& rows) const;
     // The middle of a row's path text and of its check box, in list coordinates.
     POINT RowPoint(int row) const;
     POINT CheckBoxPoint(int row) const;

@@ -14,6 +14,7 @@
 //   probe delete ROW       selects row ROW with a click and presses Delete; waits until it is gone
 //   probe type TEXT        types TEXT and Enter into Tessel's open dialog; waits until it closes
 #include "probe.h"
+#include <commctrl.h>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -148,7 +149,10 @@ int wmain(int argc, wchar_t** argv) {
         std::vector<int> rows;
         for (int i = 3; i < argc; ++i)
             rows.push_back(_wtoi(argv[i]));
-        return target.Select(rows, _wtoi(argv[2])) ? 0 : Fail(L"cannot select");
+        if (!target.Select(rows))
+            return Fail(L"cannot select");
+        SendMessageW(target.List(), LVM_SETHOTITEM, _wtoi(argv[2]), 0);
+        return 0;
     }
     if (command == L"quit") {
         target.PostQuitRequest();
