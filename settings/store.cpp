@@ -70,3 +70,28 @@ bool ReadCheckForUpdate(DWORD* value) {
     return RegQueryValueExW(App.SettingsKey.get(), CheckForUpdateName, nullptr, nullptr,
                             reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS;
 }
+
+void WriteCheckForUpdate(DWORD value) {
+    if (App.SettingsKey)
+        RegSetValueExW(App.SettingsKey.get(), CheckForUpdateName, 0, REG_DWORD,
+                       reinterpret_cast<const BYTE*>(&value), sizeof(value));
+}
+
+bool IsRunValueSet() {
+    UniqueHkey run(CreateKey(HKEY_LOCAL_MACHINE, RunKeyPath));
+    DWORD type = REG_NONE;
+    return run &&
+           RegQueryValueExW(run.get(), RunValueName, nullptr, &type, nullptr, nullptr) ==
+               ERROR_SUCCESS &&
+           type == REG_SZ;
+}
+
+bool WriteRunValue(const wchar_t* command) {
+    UniqueHkey run(CreateKey(HKEY_LOCAL_MACHINE, RunKeyPath));
+    return WriteStringValue(run.get(), RunValueName, command) == 1;
+}
+
+bool DeleteRunValue() {
+    UniqueHkey run(CreateKey(HKEY_LOCAL_MACHINE, RunKeyPath));
+    return run && RegDeleteValueW(run.get(), RunValueName) == ERROR_SUCCESS;
+}

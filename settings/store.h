@@ -4,6 +4,8 @@
 #include "app/globals.h"
 
 constexpr wchar_t BaseKeyPath[] = L"SOFTWARE\\" TESSEL_GUID;
+// The base key as the registry tool names it.
+constexpr wchar_t BaseKeyFullName[] = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\" TESSEL_GUID;
 constexpr wchar_t RunKeyPath[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr wchar_t RunValueName[] = TESSEL_GUID;
 constexpr wchar_t CheckForUpdateName[] = L"CheckForUpdate";
@@ -43,3 +45,11 @@ inline bool IsStartupFlagOn(const BYTE* data) {
 // CheckForUpdate as a 4-byte word; false when the key is null, the value is missing
 // or does not fit 4 bytes.
 bool ReadCheckForUpdate(DWORD* value);
+// Skipped when the key is null.
+void WriteCheckForUpdate(DWORD value);
+
+// The Run value, through the Run key opened for the one call: present only as REG_SZ.
+bool IsRunValueSet();
+// Stores command as the Run value; false when the key or the write failed.
+bool WriteRunValue(const wchar_t* command);
+bool DeleteRunValue();
