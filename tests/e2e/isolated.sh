@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Runs a test program under Wine in a network of its own (started by unshare --net), in a
+# Wine prefix and session of its own: first with the loopback alone, which the system reports
+# as connected without internet access (the *Offline* tests), then with a default route over
+# the loopback, which it reports as connected to the internet (all the others).
+#   isolated.sh TEST_EXE
+set -euo pipefail
+source "$(dirname "$0")/../../scripts/testbed.sh"
+ip link set lo up
+testbed_prefix isolated "${TESSEL_WINVER:-win10}"
+trap 'wineserver -k' EXIT
+failed=0
+sh "$TESSEL_ROOT/scripts/wine-test.sh" "$1" --gtest_filter='*Offline*' "${@:2}" || failed=1
+ip route add default via 127.0.0.2 dev lo
+sh "$TESSEL_ROOT/scripts/wine-test.sh" "$1" --gtest_filter='-*Offline*' "${@:2}" || failed=1
+exit "$failed"
