@@ -9,6 +9,7 @@
 #include <winsock2.h>
 #include <dlgs.h>
 #include <netlistmgr.h>
+#include <atomic>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -54,15 +55,22 @@ class WebServer {
         at.sin_family = AF_INET;
         at.sin_port = htons(port);
         at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        at_ = at;
         EXPECT_EQ(0, bind(listener_, reinterpret_cast<sockaddr*>(&at), sizeof at));
         EXPECT_EQ(0, listen(listener_, 8));
         replies_ = {{VersionPath, {200, Bytes(BuiltInVersion)}}, {FrontPath, {}}};
         thread_ = std::thread([this] { Serve(); });
     }
+    // Wine does not wake a thread waiting in accept when its socket is closed: a last
+    // connection of its own ends the serving thread.
     ~WebServer() {
+        stopping_ = true;
         Hold(false);
-        closesocket(listener_);
+        SOCKET last = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        connect(last, reinterpret_cast<sockaddr*>(&at_), sizeof at_);
         thread_.join();
+        closesocket(last);
+        closesocket(listener_);
         WSACleanup();
     }
     void Answer(const std::string& path, Reply reply) {
@@ -85,8 +93,11 @@ class WebServer {
   private:
     void Serve() {
         for (SOCKET client; (client = accept(listener_, nullptr, nullptr)) != INVALID_SOCKET;) {
-            Respond(client);
+            if (!stopping_)
+                Respond(client);
             closesocket(client);
+            if (stopping_)
+                return;
         }
     }
     void Respond(SOCKET client) {
@@ -110,6 +121,8 @@ class WebServer {
     }
 
     SOCKET listener_;
+    sockaddr_in at_;
+    std::atomic<bool> stopping_ = false;
     std::thread thread_;
     std::mutex mutex_;
     std::condition_variable released_;
@@ -198,7 +211,8 @@ class MenuBarTest : public TesselTest {
     bool CheckWasRunning() {
         bool returned = false, running = false;
         std::thread send([&] {
-            SendMessageW(tessel_.Window(), WM_COMMAND, IDM_CHECK_UPDATES, 0);
+            SendMessageTimeoutW(tessel_.Window(), WM_COMMAND, IDM_CHECK_UPDATES, 0, SMTO_NORMAL,
+                                IdleTimeoutMs, nullptr);
             returned = true;
         });
         probe::WaitFor(IdleTimeoutMs, [&] {
