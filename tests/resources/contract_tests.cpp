@@ -7,7 +7,9 @@
 #include "app/startup.h"
 #include "disklist/listview.h"
 #include "helpers.h"
+#include "settings/exportimport.h"
 #include "settings/store.h"
+#include "update/updater.h"
 #include <gtest/gtest.h>
 
 namespace {
@@ -31,6 +33,19 @@ TEST(Contract, NamesAndTexts) {
         {TrayTipText, L"Double-click to open Tessel Window"},
         {UpdateRunningMessage, L"Update already in progress ..."},
         {InformationCaption, L"Iformation"},
+        {NewVersionMessage, L"New version available !\r\nPlease uninstall old version\r\n"
+                            L"before install new version.\r\n\r\nNow will start your browser ..."},
+        {VersionCaption, L"Version information"},
+        {ConnectionErrorMessage,
+         L"Error getting version information.\r\nCheck your internet connection."},
+        {ExportDoneMessage, L"Exporting setting's done"},
+        {ExportErrorMessage, L"Exporting setting's error"},
+        {ImportQuestion, L"Are you sure want to import setting's ?\r\n"
+                         L"Note: All your current setting's will be rewrited."},
+        {ImportDoneMessage, L"Importing setting's done.\r\nPlease, restart program."},
+        {ImportErrorMessage, L"Importing setting's error"},
+        {DoneCaption, L"Successfull"},
+        {ConfirmationCaption, L"Confirmation"},
         {StatusMounted, L"Mounted"},
         {StatusUnmounted, L"Unmounted"},
         {StatusMountError, L"Mount error"},
