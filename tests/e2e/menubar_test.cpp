@@ -251,9 +251,6 @@ class MenuBarTest : public TesselTest {
     void ChooseCheckForUpdates() {
         ASSERT_TRUE(tessel_.PressKeys({VK_MENU, 'F'}));
         ASSERT_TRUE(tessel_.PressKeys({'U'}));
-        // Closes the menu if the item was greyed.
-        ASSERT_TRUE(tessel_.PressKeys({VK_ESCAPE}));
-        ASSERT_TRUE(tessel_.PressKeys({VK_ESCAPE}));
     }
 
     void ShowWindow() {
@@ -415,7 +412,8 @@ TEST_F(MenuBarTest, WhileACheckRunsItsItemIsGreyedAndTheCommandSaysSo) {
     ASSERT_TRUE(Start(&tessel_));
     ASSERT_TRUE(site.WaitRequests(1));
     ShowWindow();
-    // A greyed item sends nothing: the About shortcut typed next is what shows.
+    // A greyed item sends nothing and leaves the menu open; Alt closes it, and the About
+    // shortcut typed with it is what shows.
     ChooseCheckForUpdates();
     ASSERT_TRUE(tessel_.PressKeys({VK_MENU, VK_SHIFT, VK_OEM_2}));
     probe::Box about = NextBox();
