@@ -249,7 +249,17 @@ class MenuBarTest : public TesselTest {
 
     // The File menu's "Check for &Updates ..." chosen with the keyboard in the shown window.
     void ChooseCheckForUpdates() {
+        // Each key waits for what the one before it opened: keys typed too soon go elsewhere.
+        SetForegroundWindow(tessel_.Window());
+        ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs,
+                                   [&] { return GetForegroundWindow() == tessel_.Window(); }));
         ASSERT_TRUE(tessel_.PressKeys({VK_MENU, 'F'}));
+        ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] {
+            HWND menu = FindWindowW(L"#32768", nullptr);
+            DWORD process = 0;
+            GetWindowThreadProcessId(menu, &process);
+            return menu && IsWindowVisible(menu) && process == tessel_.Pid();
+        }));
         ASSERT_TRUE(tessel_.PressKeys({'U'}));
     }
 
