@@ -1,6 +1,7 @@
 // Move-only owners of platform handles, in the shape of WIL's unique_any.
 #pragma once
 #include <windows.h>
+#include <oleauto.h>
 
 template <typename T, auto Close, T Invalid = T{}> class UniqueAny {
   public:
@@ -17,6 +18,7 @@ template <typename T, auto Close, T Invalid = T{}> class UniqueAny {
     ~UniqueAny() { reset(); }
 
     T get() const noexcept { return value_; }
+    T operator->() const noexcept { return value_; }
     explicit operator bool() const noexcept { return value_ != Invalid; }
 
     // Releases what is held and hands out the slot for an out-parameter.
@@ -49,3 +51,10 @@ using UniqueHkey = UniqueAny<HKEY, &RegCloseKey>;
 using UniqueHicon = UniqueAny<HICON, &DestroyIcon>;
 using UniqueHmenu = UniqueAny<HMENU, &DestroyMenu>;
 using UniqueHeapText = UniqueAny<wchar_t*, &FreeProcessHeap>;
+using UniqueBstr = UniqueAny<BSTR, &SysFreeString>;
+
+inline void ReleaseInterface(IUnknown* object) noexcept {
+    object->Release();
+}
+
+template <typename Interface> using UniqueCom = UniqueAny<Interface*, &ReleaseInterface>;

@@ -1,6 +1,15 @@
-// Whether the system starts Tessel when a user logs on.
+// Starting Tessel at every user's logon. Where User Account Control is on, an administrator's
+// Run entry would start it with the filtered token, which may neither write HKLM nor attach
+// disks; a Task Scheduler task with the highest run level starts it with the full token.
 #pragma once
+#include "app/unique_any.h"
 
+constexpr wchar_t LogonTaskName[] = L"Tessel";
+
+// Either form counts: the Run value or the task.
 bool IsLogonStartSet();
-// Starts Tessel at every logon from its present path, or no longer; false when it failed.
+// On registers the form that fits the system and removes the other; off removes both.
 bool SetLogonStart(bool on);
+
+// The task's definition in Task Scheduler XML; command is the quoted program path.
+UniqueBstr LogonTaskXml(const wchar_t* command);

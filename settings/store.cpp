@@ -93,5 +93,16 @@ bool WriteRunValue(const wchar_t* command) {
 
 bool DeleteRunValue() {
     UniqueHkey run(CreateKey(HKEY_LOCAL_MACHINE, RunKeyPath));
-    return run && RegDeleteValueW(run.get(), RunValueName) == ERROR_SUCCESS;
+    if (!run)
+        return false;
+    LSTATUS status = RegDeleteValueW(run.get(), RunValueName);
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+bool IsUacOn() {
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    return RegGetValueW(HKEY_LOCAL_MACHINE, SystemPolicyKeyPath, EnableLuaName, RRF_RT_REG_DWORD,
+                        nullptr, &value, &size) != ERROR_SUCCESS ||
+           value != 0;
 }

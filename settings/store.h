@@ -8,6 +8,9 @@ constexpr wchar_t BaseKeyPath[] = L"SOFTWARE\\" TESSEL_GUID;
 constexpr wchar_t BaseKeyFullName[] = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\" TESSEL_GUID;
 constexpr wchar_t RunKeyPath[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr wchar_t RunValueName[] = TESSEL_GUID;
+constexpr wchar_t SystemPolicyKeyPath[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+constexpr wchar_t EnableLuaName[] = L"EnableLUA";
 constexpr wchar_t CheckForUpdateName[] = L"CheckForUpdate";
 constexpr wchar_t StartupFlagOn[] = L"+";
 constexpr wchar_t StartupFlagOff[] = L"-";
@@ -52,4 +55,8 @@ void WriteCheckForUpdate(DWORD value);
 bool IsRunValueSet();
 // Stores command as the Run value; false when the key or the write failed.
 bool WriteRunValue(const wchar_t* command);
+// True also when there was no value to delete.
 bool DeleteRunValue();
+
+// User Account Control is on unless EnableLUA says 0 (missing, Windows takes it as on).
+bool IsUacOn();

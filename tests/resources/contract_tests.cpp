@@ -7,7 +7,9 @@
 #include "app/startup.h"
 #include "disklist/listview.h"
 #include "helpers.h"
+#include "probe.h"
 #include "settings/exportimport.h"
+#include "settings/logonstart.h"
 #include "settings/store.h"
 #include "update/updater.h"
 #include <gtest/gtest.h>
@@ -22,6 +24,9 @@ TEST(Contract, NamesAndTexts) {
         {RunKeyPath, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"},
         {RunValueName, L"{6F1C2B7A-93D4-4E85-B0A2-5C7E19D4F360}"},
         {CheckForUpdateName, L"CheckForUpdate"},
+        {LogonTaskName, L"Tessel"},
+        {SystemPolicyKeyPath, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System"},
+        {EnableLuaName, L"EnableLUA"},
         {StartupFlagOn, L"+"},
         {StartupFlagOff, L"-"},
         {ExitQuestion,
@@ -171,15 +176,18 @@ TEST(Contract, MenusAcceleratorsAndDialogs) {
                               << Narrow(r.Text) << "\"";
 }
 
-TEST(Contract, ManifestAsksNoElevationAndCommonControlsSix) {
-    HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(1), RT_MANIFEST);
+TEST(Contract, ManifestAsksHighestAvailableAndCommonControlsSix) {
+    // As built into the program itself.
+    HMODULE program = LoadLibraryExW(probe::TesselExe().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HRSRC found = FindResourceW(program, MAKEINTRESOURCEW(1), RT_MANIFEST);
     ASSERT_NE(nullptr, found);
-    std::string xml(static_cast<const char*>(LockResource(LoadResource(nullptr, found))),
-                    SizeofResource(nullptr, found));
+    std::string xml(static_cast<const char*>(LockResource(LoadResource(program, found))),
+                    SizeofResource(program, found));
     for (const char* part :
-         {"level=\"asInvoker\"", "uiAccess=\"false\"", "name=\"Microsoft.Windows.Common-Controls\"",
-          "version=\"6.0.0.0\"", ">true</dpiAware>", "{e2011457-1546-43c5-a5fe-008deee3d3f0}",
-          "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}"})
+         {"level=\"highestAvailable\"", "uiAccess=\"false\"",
+          "name=\"Microsoft.Windows.Common-Controls\"", "version=\"6.0.0.0\"", ">true</dpiAware>",
+          "{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+          "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}"})
         EXPECT_NE(std::string::npos, xml.find(part)) << part;
     // Vista, 7 and 8 only, so that later systems report 6.2.
     size_t systems = 0;
