@@ -5,6 +5,7 @@
 #include "app/mainwindow.h"
 #include "resources/resource.h"
 #include "settings/exportimport.h"
+#include "settings/logonstart.h"
 #include "update/updater.h"
 #include <winsock2.h>
 #include <dlgs.h>
@@ -163,6 +164,10 @@ class MenuBarTest : public TesselTest {
     void TearDown() override {
         TesselTest::TearDown();
         RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RunKeyPath, RunValueName);
+        std::filesystem::remove(TaskFile());
+        const DWORD uacOff = 0; // as Wine has it
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, SystemPolicyKeyPath, EnableLuaName, REG_DWORD, &uacOff,
+                        sizeof uacOff);
     }
 
     std::vector<std::string> Opened() const {
@@ -176,6 +181,14 @@ class MenuBarTest : public TesselTest {
     bool WaitOpened(size_t count) const {
         return probe::WaitFor(ExitTimeoutMs,
                               [&] { return Opened().size() >= count && !RecorderRunning(); });
+    }
+
+    // Wine's Task Scheduler keeps each task of its root folder as a file of the task's name,
+    // and reads it from there.
+    static std::filesystem::path TaskFile() {
+        wchar_t system[MAX_PATH] = {};
+        GetSystemDirectoryW(system, MAX_PATH);
+        return std::filesystem::path(system) / L"Tasks" / LogonTaskName;
     }
 
     void SetCheckForUpdate(DWORD on) { SetValue(CheckForUpdateName, REG_DWORD, ToData(on)); }
@@ -274,7 +287,8 @@ std::wstring RunValue() {
 }
 
 TEST_F(MenuBarTest, OptionsShowAndStoreTheLogonStartAndTheUpdateCheck) {
-    const std::wstring quoted = L"\"" + probe::TesselExe() + L"\"", old = L"C:\\old\\tessel.exe";
+    const std::wstring quoted = L"\"" + probe::TesselExe() + L"\"", old = L"C:\\old\\tessel.exe",
+                       none = L"(none)";
     constexpr DWORD Missing = 2;
     struct Case {
         const char* Name;
@@ -285,6 +299,9 @@ TEST_F(MenuBarTest, OptionsShowAndStoreTheLogonStartAndTheUpdateCheck) {
         int Button;
         std::wstring RunAfter;
         DWORD CheckAfter;
+        // The logon task beside the Run value, with User Account Control off unless told.
+        DWORD Lua = 0;
+        bool Task = false, TaskAfter = false;
     };
     const Case cases[] = {
         {"nothing stored, cancelled", REG_NONE, Missing, {0, 0}, {0, 0}, IDCANCEL, L"(none)", 0},
@@ -293,6 +310,14 @@ TEST_F(MenuBarTest, OptionsShowAndStoreTheLogonStartAndTheUpdateCheck) {
         {"both unchecked", REG_SZ, 1, {1, 1}, {1, 1}, IDOK, L"(none)", 0},
         {"both checked", REG_NONE, 0, {0, 0}, {1, 1}, IDOK, quoted, 1},
         {"cancel writes nothing", REG_SZ, 1, {1, 1}, {1, 1}, IDCANCEL, old, 1},
+        {"UAC on: the task", REG_NONE, 0, {0, 0}, {1, 0}, IDOK, none, 0, 1, false, true},
+        {"UAC on: Run value to task", REG_SZ, 0, {1, 0}, {0, 0}, IDOK, none, 0, 1, false, true},
+        {"UAC on: cancel", REG_NONE, 0, {1, 0}, {1, 0}, IDCANCEL, none, 0, 1, true, true},
+        {"UAC on: both removed", REG_SZ, 0, {1, 0}, {1, 0}, IDOK, none, 0, 1, true, false},
+        {"UAC unset", REG_SZ, 0, {1, 0}, {0, 0}, IDOK, none, 0, Missing, false, true},
+        {"UAC off: task to Run value", REG_NONE, 0, {1, 0}, {0, 0}, IDOK, quoted, 0, 0, true},
+        {"UAC off: both to Run value", REG_SZ, 0, {1, 0}, {0, 0}, IDOK, quoted, 0, 0, true},
+        {"UAC off: task removed", REG_NONE, 0, {1, 0}, {1, 0}, IDOK, none, 0, 0, true},
     };
     ASSERT_TRUE(Start(&tessel_));
     for (const Case& c : cases) {
@@ -304,6 +329,15 @@ TEST_F(MenuBarTest, OptionsShowAndStoreTheLogonStartAndTheUpdateCheck) {
         RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, UserSettingsPath().c_str(), CheckForUpdateName);
         if (c.Check != Missing)
             SetCheckForUpdate(c.Check);
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, SystemPolicyKeyPath, EnableLuaName);
+        if (c.Lua != Missing)
+            RegSetKeyValueW(HKEY_LOCAL_MACHINE, SystemPolicyKeyPath, EnableLuaName, REG_DWORD,
+                            &c.Lua, sizeof c.Lua);
+        std::filesystem::remove(TaskFile());
+        if (c.Task)
+            std::ofstream(TaskFile())
+                << R"(<Task xmlns="http://schemas.microsoft.com/windows/2004/02/mit/task">)"
+                << "<Actions/></Task>";
         tessel_.Post(WM_COMMAND, IDM_OPTIONS, 0);
         probe::Box dialog = NextBox();
         for (int i : {0, 1}) {
@@ -314,6 +348,7 @@ TEST_F(MenuBarTest, OptionsShowAndStoreTheLogonStartAndTheUpdateCheck) {
         }
         Close(dialog, c.Button);
         EXPECT_EQ(Narrow(c.RunAfter), Narrow(RunValue()));
+        EXPECT_EQ(c.TaskAfter, std::filesystem::exists(TaskFile()));
         EXPECT_EQ(
             std::vector<RegistryValue>({{CheckForUpdateName, REG_DWORD, ToData(c.CheckAfter)}}),
             ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath()));
