@@ -14,6 +14,7 @@ import zipfile
 
 GUID = "{6F1C2B7A-93D4-4E85-B0A2-5C7E19D4F360}"
 RUN = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run"
+POLICY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Policies\System"
 UNINSTALL = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall" + "\\" + GUID
 EXE, UNINSTALLER = r"C:\Program Files\Tessel\tessel.exe", r"C:\Program Files\Tessel\uninstall.exe"
 KEPT_IMAGE = r"C:\disks\kept.vhd"
@@ -21,6 +22,9 @@ KEPT_IMAGE = r"C:\disks\kept.vhd"
 testbed, build, version, setup, older, older_setup, portable, tessel_exe, probe = sys.argv[1:]
 prefix = os.path.join(build, "wine", "installer")
 drive_c = os.path.join(prefix, "drive_c")
+task_file = os.path.join(drive_c, "windows", "system32", "tasks", "Tessel")
+TASK_SETTINGS = [("MultipleInstancesPolicy", "IgnoreNew"), ("DisallowStartIfOnBatteries", "false"),
+                 ("StopIfGoingOnBatteries", "false"), ("ExecutionTimeLimit", "PT0S")]
 env = dict(os.environ, BUILD_DIR=build, WINEPREFIX=prefix,
            WINEDLLOVERRIDES=os.environ.get("WINEDLLOVERRIDES", "") + ";winemenubuilder.exe=d")
 failures = []
@@ -104,6 +108,15 @@ def check_installed():
               z.namelist() == ["tessel.exe"] and z.read("tessel.exe") == built, z.namelist())
 
 
+def logon_start():
+    """The Run value and the settings of the task (Wine keeps no more of it), or None."""
+    if not os.path.exists(task_file):
+        return reg(RUN, GUID), None
+    with open(task_file, encoding="utf-8-sig") as f:
+        names = "|".join(name for name, _ in TASK_SETTINGS)
+        return reg(RUN, GUID), re.findall(rf"<({names})>([^<]*)<", f.read())
+
+
 def main():
     subprocess.run(["bash", "-c", 'source "$0"; testbed_prefix installer', testbed], env=env,
                    check=True)
@@ -128,6 +141,17 @@ def main():
         install("upgrade", setup, version)
         check("the upgrade keeps the logon start off", reg(RUN, GUID) is None, reg(RUN, GUID))
         uninstall("uninstall after the upgrade", before)
+
+        # Wine has User Account Control off; on, the logon start is the task.
+        wine("reg", "add", POLICY, "/v", "EnableLUA", "/t", "REG_DWORD", "/d", "1", "/f")
+        before = snapshot()
+        install("install with User Account Control on", setup, version)
+        check("the task instead of the Run value", logon_start() == (None, TASK_SETTINGS),
+              logon_start())
+        install("upgrade over it", setup, version)
+        check("the upgrade keeps the task", logon_start() == (None, TASK_SETTINGS), logon_start())
+        uninstall("uninstall with User Account Control on", before)
+        check("the uninstaller removes the task", logon_start() == (None, None), logon_start())
     finally:
         subprocess.run(["wineserver", "-k"], env=env)
     print(f"{len(failures)} failed" if failures else "all passed")
