@@ -13,7 +13,7 @@ void MarkFailed(int row, const wchar_t* text) {
     SetRowStatusError(row);
 }
 
-// The row keeps its handle whatever happens: a failed detach leaves the image attached.
+// A failed detach leaves the image attached, so the row keeps its handle.
 void CompactMountedRow(int row, HANDLE image) {
     App.LastDiskError = DetachDiskImage(image);
     if (App.LastDiskError != ERROR_SUCCESS) {
@@ -25,7 +25,14 @@ void CompactMountedRow(int row, HANDLE image) {
     bool compacted = CompactDiskImage(image);
     DWORD compactCode = App.LastDiskError;
     // Mounted again before any box, so the image is back while the user reads it.
-    AttachDiskImage(image);
+    if (!AttachDiskImage(image)) {
+        // Detached for good: the row lets go of its handle, as after a failed mount.
+        SetRowHandle(row, nullptr);
+        CloseHandle(image);
+        MarkFailed(row, StatusMountError);
+        ShowSystemError(compacted ? App.LastDiskError : compactCode);
+        return;
+    }
     if (compacted) {
         SetRowStatus(row, StatusMountedCompacted);
         return;

@@ -12,7 +12,8 @@ namespace {
 using CompactTest = TesselTest;
 using standin::Operation;
 // Codes with a system text of their own, so that each box shows whose code it got.
-constexpr DWORD DetachCode = ERROR_DISK_FULL, CompactCode = ERROR_CRC;
+constexpr DWORD DetachCode = ERROR_DISK_FULL, CompactCode = ERROR_CRC,
+                AttachCode = ERROR_WRITE_PROTECT;
 
 // A box: caption | text | buttons (* the default) | owner | images attached meanwhile.
 std::wstring Seen(const probe::Box& box, HWND mainWindow) {
@@ -91,21 +92,25 @@ TEST_F(CompactTest, RowsInListOrderEndMountedOrClosedAsTheyWere) {
         const wchar_t* Name;
         bool Marked, Mounted;
         Operation FaultOp;
-        DWORD Fault;
+        DWORD Fault, AttachFault;
         const wchar_t *Calls, *Status;
         bool Error;
-    } rows[] = {{L"a.vhd", 1, 1, Operation::Detach, DetachCode, L" detach!", StatusDetachError, 1},
-                {L"b.vhd", 1, 1, Operation::Compact, CompactCode, L" detach compact! attach",
-                 StatusMountedCompactError, 1},
-                {L"c.vhd", 0, 0, Operation::Compact, CompactCode, L" open compact!",
-                 StatusUnmountedCompactError, 1},
-                {L"d-gone.vhd", 0, 0, {}, 0, L" open! open! open!", StatusOpenError, 1},
-                {L"e-mount-failed.vhd", 1, 0, {}, 0, L" open compact", StatusUnmountedCompacted, 1},
-                {L"maker.vhd", 0, 0, {}, 0, L" open compact", StatusUnmountedCompacted, 0},
-                {L"maker.vhdx", 1, 1, {}, 0, L" detach compact attach", StatusMountedCompacted, 0},
-                {L"qemu.vhd", 1, 1, {}, 0, L" detach compact attach", StatusMountedCompacted, 0},
-                {L"qemu.vhdx", 0, 0, {}, 0, L" open! open compact", StatusUnmountedCompacted, 0},
-                {L"z-removed.vhd", 0, 0, {}, 0, L"", nullptr, 0}};
+    } rows[] = {
+        {L"a.vhd", 1, 1, Operation::Detach, DetachCode, 0, L" detach!", StatusDetachError, 1},
+        {L"b.vhd", 1, 1, Operation::Compact, CompactCode, 0, L" detach compact! attach",
+         StatusMountedCompactError, 1},
+        {L"b2.vhd", 1, 0, {}, 0, AttachCode, L" detach compact attach!", StatusMountError, 1},
+        {L"b3.vhd", 1, 0, Operation::Compact, CompactCode, AttachCode, L" detach compact! attach!",
+         StatusMountError, 1},
+        {L"c.vhd", 0, 0, Operation::Compact, CompactCode, 0, L" open compact!",
+         StatusUnmountedCompactError, 1},
+        {L"d-gone.vhd", 0, 0, {}, 0, 0, L" open! open! open!", StatusOpenError, 1},
+        {L"e-mount-failed.vhd", 1, 0, {}, 0, 0, L" open compact", StatusUnmountedCompacted, 1},
+        {L"maker.vhd", 0, 0, {}, 0, 0, L" open compact", StatusUnmountedCompacted, 0},
+        {L"maker.vhdx", 1, 1, {}, 0, 0, L" detach compact attach", StatusMountedCompacted, 0},
+        {L"qemu.vhd", 1, 1, {}, 0, 0, L" detach compact attach", StatusMountedCompacted, 0},
+        {L"qemu.vhdx", 0, 0, {}, 0, 0, L" open! open compact", StatusUnmountedCompacted, 0},
+        {L"z-removed.vhd", 0, 0, {}, 0, 0, L"", nullptr, 0}};
     imagegen::Options options;
     options.pattern = "DZ";
     std::vector<ULONGLONG> before;
@@ -131,21 +136,25 @@ TEST_F(CompactTest, RowsInListOrderEndMountedOrClosedAsTheyWere) {
     Calls();
 
     // No changes nothing; nor does Yes without a selected row.
-    EXPECT_EQ(std::vector{Confirmation(4)}, RunCommand(tessel, IDM_COMPACT_ALL, IDNO));
+    EXPECT_EQ(std::vector{Confirmation(6)}, RunCommand(tessel, IDM_COMPACT_ALL, IDNO));
     ASSERT_TRUE(tessel.Select({}));
-    EXPECT_EQ(std::vector{Confirmation(4)}, RunCommand(tessel, IDM_COMPACT, IDYES));
+    EXPECT_EQ(std::vector{Confirmation(6)}, RunCommand(tessel, IDM_COMPACT, IDYES));
     EXPECT_TRUE(SameRows(start, tessel.Rows()));
     // Two selected rows: one after the other in list order.
-    ASSERT_TRUE(tessel.Select({6, 8}));
-    EXPECT_EQ(std::vector{Confirmation(4)}, RunCommand(tessel, IDM_COMPACT, IDYES));
+    ASSERT_TRUE(tessel.Select({8, 10}));
+    EXPECT_EQ(std::vector{Confirmation(6)}, RunCommand(tessel, IDM_COMPACT, IDYES));
     EXPECT_EQ(L"\nmaker.vhdx: detach compact attach\nqemu.vhdx: open! open compact", Calls());
 
-    for (const auto& row : rows)
-        ASSERT_TRUE(!row.Fault ||
-                    standin::InjectFault(row.FaultOp, folder + L"\\" + row.Name, row.Fault));
-    EXPECT_EQ((std::vector{Confirmation(4), ErrorBox(DetachCode, 4), ErrorBox(CompactCode, 4)}),
+    for (const auto& row : rows) {
+        std::wstring path = folder + L"\\" + row.Name;
+        ASSERT_TRUE(!row.Fault || standin::InjectFault(row.FaultOp, path, row.Fault));
+        ASSERT_TRUE(!row.AttachFault ||
+                    standin::InjectFault(Operation::Attach, path, row.AttachFault));
+    }
+    EXPECT_EQ((std::vector{Confirmation(6), ErrorBox(DetachCode, 6), ErrorBox(CompactCode, 6),
+                           ErrorBox(AttachCode, 5), ErrorBox(CompactCode, 4)}),
               RunCommand(tessel, IDM_COMPACT_ALL, IDYES,
-                         [&] { SendMessageW(tessel.List(), LVM_DELETEITEM, 9, 0); }));
+                         [&] { SendMessageW(tessel.List(), LVM_DELETEITEM, 11, 0); }));
     EXPECT_EQ(calls, Calls());
     EXPECT_TRUE(RowsAre(tessel.Rows(), after));
     EXPECT_EQ(4u, standin::ListAttached().size()) << Describe(standin::ListAttached());
