@@ -1,6 +1,5 @@
 // The information dialog as a user opens it (the command, a double-click) on the one
-// selected, current, mounted row, read from its controls. When it is offered at all, the
-// context menu's grey item tells: list_test.cpp.
+// selected, current, mounted row, read from its controls.
 #include "dialogs/diskinfo.h"
 #include "e2e_fixture.h"
 #include <filesystem>
@@ -64,6 +63,13 @@ TEST_F(DiskInfoTest, ShowsTheOneSelectedMountedImage) {
         PostMessageW(dialog.Window, close[row].first, close[row].second, 0);
         EXPECT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return tessel.Boxes().empty(); })) << row;
     }
+    // A current row that is not selected shows nothing: the command returns at once. The list
+    // test's grey item covers two selected rows and an unmounted one.
+    ASSERT_TRUE(tessel.Select({1}));
+    SendMessageW(tessel.List(), LVM_SETHOTITEM, 0, 0);
+    EXPECT_TRUE(SendMessageTimeoutW(tessel.List(), WM_COMMAND, IDM_DISK_INFO, 0, SMTO_ABORTIFHUNG,
+                                    ExitTimeoutMs, nullptr));
+    EXPECT_TRUE(tessel.Boxes().empty());
     EXPECT_TRUE(Quit(&tessel));
 }
 
