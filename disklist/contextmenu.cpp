@@ -94,8 +94,6 @@ BOOL EnableContextItem(UINT id) {
 }
 
 void SetContextMenuItems() {
-    // Offered exactly when the command would show the dialog.
-    SetContextItem(IDM_DISK_INFO, DiskInfoAvailable());
     if (RowCount())
         SetItemsForRows();
     else
@@ -106,6 +104,8 @@ void ShowContextMenu(int clickedRow) {
     SetContextMenuItems();
     if (clickedRow != -1)
         SetCurrentRow(clickedRow);
+    // Offered exactly when the command would show the dialog for the row clicked on.
+    SetContextItem(IDM_DISK_INFO, DiskInfoAvailable());
     POINT cursor = {};
     GetCursorPos(&cursor);
     TrackPopupMenu(App.ContextSubmenu, TPM_CENTERALIGN, cursor.x, cursor.y, 0, App.DiskList,

@@ -108,6 +108,11 @@ TEST_F(ListTest, RightClickGreysWhatWouldFindNothingToDo) {
     tessel_.Select({0, 1});
     EXPECT_EQ(Ids{IDM_DISK_INFO}, Greys(Row(0))) << "mounted and unmounted";
     EXPECT_EQ(noSelection, Greys(BelowRows())) << "no selection";
+    Click(Row(0));
+    Greys(Row(0));
+    SendMessageW(tessel_.List(), LVM_SETHOTITEM, WPARAM(-1), 0);
+    EXPECT_EQ((Ids{IDM_MOUNT, IDM_UNMOUNT, IDM_COMPACT}), Greys(Row(0)))
+        << "no current row, a mounted row clicked: its information is offered";
     Click(Row(2));
     Greys(Row(2)); // once the menu is open, the click is through
     SendMessageW(tessel_.List(), LVM_SETHOTITEM, WPARAM(-1), 0);
