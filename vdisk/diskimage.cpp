@@ -1,6 +1,7 @@
 #include "vdisk/diskimage.h"
 
 #include "app/globals.h"
+#include "vdisk/imagepath.h"
 #include "vdisk/virtdisk_api.h"
 
 namespace {
@@ -35,6 +36,10 @@ bool TryOpen(const ProbeStep& step, const wchar_t* path, HANDLE* handle) {
 } // namespace
 
 int OpenDiskImage(const wchar_t* path, HANDLE* handle) {
+    if (!IsImageFilePath(path)) {
+        App.LastDiskError = ERROR_BAD_PATHNAME;
+        return 0;
+    }
     if (TryOpen(ProbeOrder[0], path, handle))
         return 1;
     // Before Windows 8 the service knows VHD only.

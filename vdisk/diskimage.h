@@ -4,7 +4,8 @@
 #pragma once
 #include <windows.h>
 
-// Tries VHD, then (Windows 8 and later) VHDX and ISO; the extension plays no part.
+// Tries VHD, then (Windows 8 and later) VHDX and ISO; the extension plays no part. A name
+// that is not a full path to a file never reaches the service (ERROR_BAD_PATHNAME).
 int OpenDiskImage(const wchar_t* path, HANDLE* handle);
 // Read-only when the service reports the opened image as an ISO image.
 int AttachDiskImage(HANDLE handle);

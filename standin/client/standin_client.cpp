@@ -116,8 +116,8 @@ bool ClearJournal() {
 }
 
 bool ParseOperation(const std::wstring& name, Operation* op) {
-    for (Operation candidate :
-         {Operation::Open, Operation::Attach, Operation::Detach, Operation::Compact})
+    for (Operation candidate : {Operation::Open, Operation::Attach, Operation::Detach,
+                                Operation::Compact, Operation::Info})
         if (name == OperationName(candidate)) {
             *op = candidate;
             return true;

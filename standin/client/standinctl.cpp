@@ -1,6 +1,6 @@
 // standinctl: the stand-in virtual disk service from shell scripts.
 //   list                          images attached now: ro|rw, process id, path
-//   fault OP PATH CODE            the next OP (open|attach|detach|compact) of PATH fails
+//   fault OP PATH CODE            the next OP (open|attach|detach|compact|info) of PATH fails
 //   journal [clear]               print (or empty) the journal
 //   info PATH                     open as VHD, VHDX, then ISO and print what the service says
 //   compact PATH                  open and compact; prints the code

@@ -12,6 +12,8 @@ const wchar_t* OperationName(Operation op) {
         return L"detach";
     case Operation::Compact:
         return L"compact";
+    case Operation::Info:
+        return L"info";
     }
     return L"?";
 }

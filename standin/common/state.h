@@ -15,7 +15,7 @@ constexpr wchar_t DefaultStateFolder[] = L"C:\\virtdisk-standin";
 constexpr wchar_t LedgerPrefix[] = L"attached-";
 constexpr char LedgerReadOnly[] = "ro", LedgerReadWrite[] = "rw", LedgerFree[] = "--";
 
-enum class Operation { Open, Attach, Detach, Compact };
+enum class Operation { Open, Attach, Detach, Compact, Info };
 const wchar_t* OperationName(Operation op);
 
 std::wstring EnvironmentValue(const wchar_t* name);

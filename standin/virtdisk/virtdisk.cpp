@@ -327,6 +327,8 @@ DWORD WINAPI StandinGetVirtualDiskInformation(HANDLE handle, PULONG size,
     DWORD code;
     if (!record || !size || !info)
         code = ERROR_INVALID_PARAMETER;
+    else if (TakeFault(Operation::Info, path, &code))
+        ;
     else if (!(record->Access & AccessGetInfo))
         code = ERROR_ACCESS_DENIED;
     else

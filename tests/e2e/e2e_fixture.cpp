@@ -1,4 +1,5 @@
 #include "e2e_fixture.h"
+#include <algorithm>
 
 namespace e2e {
 
@@ -59,6 +60,49 @@ std::string Describe(const std::vector<standin::Attachment>& attached) {
 ::testing::AssertionResult SameRows(const std::vector<probe::Row>& before,
                                     const std::vector<probe::Row>& after) {
     return Compare("rows changed", before, after);
+}
+
+::testing::AssertionResult RowsMatchAttachments(const std::vector<probe::Row>& rows, DWORD pid) {
+    std::vector<standin::Attachment> attached = standin::ListAttached();
+    std::string wrong;
+    for (const probe::Row& row : rows) {
+        bool held =
+            std::any_of(attached.begin(), attached.end(), [&](const standin::Attachment& a) {
+                return a.ProcessId == pid && lstrcmpiW(a.Path.c_str(), row.Path.c_str()) == 0;
+            });
+        if (held != (row.Status == StatusMounted) || held != (row.Handle != 0))
+            wrong += Narrow(probe::Describe(row)) + "\n";
+    }
+    if (wrong.empty())
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "rows that do not match the service:\n"
+                                         << wrong << "attached:\n"
+                                         << Describe(attached);
+}
+
+::testing::AssertionResult KeptByFlagRule(const std::vector<RegistryValue>& before,
+                                          const std::vector<RegistryValue>& after,
+                                          const std::vector<probe::Row>& rows) {
+    std::string wrong;
+    for (const RegistryValue& value : before) {
+        auto now = std::find_if(after.begin(), after.end(),
+                                [&](const RegistryValue& v) { return v.Name == value.Name; });
+        auto row = std::find_if(rows.begin(), rows.end(),
+                                [&](const probe::Row& r) { return r.Path == value.Name; });
+        bool kept =
+            now != after.end() && now->Type == value.Type &&
+            (now->Data == value.Data ||
+             (row != rows.end() &&
+              now->Data == StringData(row->CheckState == 2 ? StartupFlagOn : StartupFlagOff)));
+        if (!kept)
+            wrong += "changed or lost: " + Narrow(value.Name.substr(0, 80)) + "\n";
+    }
+    if (after.size() != before.size())
+        wrong += std::to_string(before.size()) + " values before, " + std::to_string(after.size()) +
+                 " after\n";
+    if (wrong.empty())
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << wrong;
 }
 
 std::wstring BoxText(const std::wstring& caption, const std::wstring& text,

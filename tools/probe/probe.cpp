@@ -2,6 +2,8 @@
 #include <commctrl.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
+#include <winternl.h>
+#include <algorithm>
 #include <cstdio>
 #include <iterator>
 #include <memory>
@@ -321,6 +323,34 @@ void Target::Kill() {
         TerminateProcess(process_, 99);
         WaitForSingleObject(process_, 5000);
     }
+}
+
+int Target::HandleCount() const {
+    // SYSTEM_HANDLE_TABLE_ENTRY_INFO; the owner's id fills the first 32 bits for ids
+    // below 65,536, as Wine's are.
+    struct Entry {
+        ULONG Pid;
+        USHORT Flags, Value;
+        void* Object;
+        ULONG Access;
+    };
+    constexpr auto SystemHandleInformation = SYSTEM_INFORMATION_CLASS(16);
+    std::vector<BYTE> table(1 << 20);
+    ULONG size = 0;
+    while (NtQuerySystemInformation(SystemHandleInformation, table.data(), ULONG(table.size()),
+                                    &size) == LONG(0xC0000004)) // STATUS_INFO_LENGTH_MISMATCH
+        table.resize(table.size() * 2);
+    ULONG count = *reinterpret_cast<ULONG*>(table.data());
+    if (size < sizeof(ULONG_PTR) + count * sizeof(Entry))
+        return -1;
+    auto* entries = reinterpret_cast<const Entry*>(table.data() + sizeof(ULONG_PTR));
+    return int(std::count_if(entries, entries + count,
+                             [this](const Entry& entry) { return entry.Pid == pid_; }));
+}
+
+bool Target::Answers(DWORD timeoutMs) const {
+    return window_ &&
+           SendMessageTimeoutW(window_, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, timeoutMs, nullptr);
 }
 
 int Target::RowCount() const {

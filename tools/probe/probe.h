@@ -79,6 +79,12 @@ class Target {
     DWORD Pid() const { return pid_; }
     HANDLE Process() const { return process_; }
 
+    // The handles the process holds now, from the system's handle table (Wine answers
+    // GetProcessHandleCount with 0); -1 when the table cannot be read.
+    int HandleCount() const;
+    // The window still handles a message within the time.
+    bool Answers(DWORD timeoutMs) const;
+
     int RowCount() const;
     // Every row; false when the list cannot be read.
     bool ReadRows(std::vector<Row>* rows) const;
