@@ -1,0 +1,97 @@
+// A start on a list nobody would write by hand: names of every odd shape, device names, and
+// data of every type and size. Tessel starts, shows what it can, keeps every value as it
+// was, and never hands the disk service a device or a name that depends on where it runs.
+#include "e2e_fixture.h"
+#include <algorithm>
+
+namespace e2e {
+namespace {
+
+using HostileTest = TesselTest;
+
+struct Case {
+    std::wstring Name;
+    DWORD Type;
+    std::vector<BYTE> Data;
+    const wchar_t* Status; // null: no row
+    bool Reaches;          // the service may be asked to open it
+};
+
+std::vector<BYTE> Bytes(size_t count, BYTE fill) {
+    return std::vector<BYTE>(count, fill);
+}
+
+std::vector<probe::Row> SortedByPath(std::vector<probe::Row> rows) {
+    std::sort(rows.begin(), rows.end(), [](auto& a, auto& b) { return a.Path < b.Path; });
+    return rows;
+}
+
+TEST_F(HostileTest, StartsKeepsEveryValueAndOpensNoDevice) {
+    const std::vector<BYTE> on = StringData(StartupFlagOn), off = StringData(StartupFlagOff);
+    // The registry's longest value name: 16,383 characters.
+    std::wstring longest = PathOf(L"");
+    longest += std::wstring(16383 - longest.size(), L'l');
+    const Case cases[] = {
+        {longest, REG_SZ, on, StatusOpenError, true},
+        {PathOf(L"q\"uote.vhd"), REG_SZ, on, StatusOpenError, true},
+        {MakeImage(L"s;emi;colon.vhd", imagegen::Kind::VhdFixed), REG_SZ, on, StatusMounted, true},
+        {MakeImage(L"Диск-磁盘-ディスク.vhd", imagegen::Kind::VhdFixed), REG_SZ, on, StatusMounted,
+         true},
+        // The system drops trailing blanks from a file name: the image without them mounts.
+        {MakeImage(L"trailing.vhd", imagegen::Kind::VhdFixed) + L"  ", REG_SZ, on, StatusMounted,
+         true},
+        {L"\\\\?\\" + MakeImage(L"long-form.vhd", imagegen::Kind::VhdFixed), REG_SZ, on,
+         StatusMounted, true},
+        {L"\\\\no-such-server\\share\\unc.vhd", REG_SZ, on, StatusOpenError, true},
+        {L"\\\\.\\PhysicalDrive0", REG_SZ, on, StatusOpenError, false},
+        {L"//./PhysicalDrive1", REG_SZ, on, StatusOpenError, false},
+        {L"\\\\.\\C:", REG_SZ, on, StatusOpenError, false},
+        {L"\\\\?\\GLOBALROOT\\Device\\Harddisk0\\Partition0", REG_SZ, on, StatusOpenError, false},
+        {PathOf(L"COM1.vhd"), REG_SZ, on, StatusOpenError, false},
+        {PathOf(L"nul .iso"), REG_SZ, on, StatusOpenError, false},
+        {L"relative.vhd", REG_SZ, on, StatusOpenError, false},
+        {L"..\\up.vhd", REG_SZ, on, StatusOpenError, false},
+        {L"C:drive-relative.vhd", REG_SZ, on, StatusOpenError, false},
+        {L"\\rooted.vhd", REG_SZ, on, StatusOpenError, false},
+        {L"", REG_SZ, on, StatusOpenError, false}, // the key's default value
+        {L"\\\\.\\PhysicalDrive2", REG_SZ, off, StatusUnmounted, false},
+        {PathOf(L"odd-size.vhd"), REG_SZ, {'-', 0, 'x'}, StatusUnmounted, false},
+        {PathOf(L"huge-string.vhd"), REG_SZ, Bytes(1 << 16, '+'), nullptr, false},
+        {PathOf(L"none.vhd"), REG_NONE, on, nullptr, false},
+        {PathOf(L"binary.vhd"), REG_BINARY, Bytes(1 << 20, '+'), nullptr, false},
+        {PathOf(L"multi.vhd"), REG_MULTI_SZ, {'+', 0, 0, 0, 0, 0}, nullptr, false},
+        {PathOf(L"qword.vhd"), REG_QWORD, Bytes(8, '+'), nullptr, false},
+        {PathOf(L"big-endian.vhd"), REG_DWORD_BIG_ENDIAN, Bytes(4, '+'), nullptr, false},
+        {PathOf(L"unknown-type.vhd"), 0x7FFFFFFF, on, nullptr, false},
+    };
+    std::vector<ExpectedRow> expected;
+    std::vector<std::wstring> reaching;
+    for (const Case& c : cases) {
+        SetValue(c.Name, c.Type, c.Data);
+        if (c.Reaches)
+            reaching.push_back(c.Name);
+        if (c.Status)
+            expected.push_back({c.Name, c.Status, c.Status != StatusUnmounted,
+                                c.Status == StatusOpenError, c.Status == StatusMounted});
+    }
+    std::vector<RegistryValue> before = ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath());
+    probe::Target tessel;
+    ASSERT_TRUE(Start(&tessel));
+
+    std::vector<probe::Row> rows = tessel.Rows();
+    std::sort(expected.begin(), expected.end(), [](auto& a, auto& b) { return a.Path < b.Path; });
+    EXPECT_TRUE(RowsAre(SortedByPath(rows), expected));
+    EXPECT_TRUE(RowsMatchAttachments(rows, tessel.Pid()));
+    EXPECT_TRUE(KeptByFlagRule(before, ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath()), rows));
+    std::string strangers;
+    for (const standin::JournalEntry& e : standin::ReadJournal())
+        if (std::none_of(reaching.begin(), reaching.end(),
+                         [&](auto& name) { return lstrcmpiW(name.c_str(), e.Path.c_str()) == 0; }))
+            strangers += " [" + Narrow(e.Path) + "]";
+    EXPECT_EQ("", strangers) << "names the service was given";
+    EXPECT_TRUE(tessel.Answers(ExitTimeoutMs));
+    EXPECT_TRUE(Quit(&tessel));
+}
+
+} // namespace
+} // namespace e2e
