@@ -5,8 +5,13 @@
 //   measure pair BASE EXE RUNS [ROWS]  the same for two programs, started in turn, so that
 //                                   a busy machine slows both alike (keys of BASE: base_*)
 //   measure idle-cpu EXE SECONDS    CPU time the idle program uses over SECONDS
-//   measure attach N FOLDER         open and attach N images FOLDER\img-0.vhd... through the
-//                                   disk service alone, to tell its cost from the program's
+// The shares of a start with N registered images, the even-numbered of them marked, each
+// timed alone as the load does it (median of RUNS), to tell them from Tessel's own work:
+//   measure registry N RUNS         read the user's list (N values) as the load reads it
+//   measure rows N RUNS             the list control: the load's row operations on Tessel's
+//                                   own list (same styles, images and manifest)
+//   measure service N FOLDER RUNS   the disk service: open, type query and attach of
+//                                   FOLDER\img-0.vhd, img-2.vhd, ...
 #include <windows.h>
 #include <commctrl.h>
 #include <psapi.h>
@@ -16,6 +21,12 @@
 #include <cwchar>
 #include <string>
 #include <vector>
+
+#include "app/globals.h"
+#include "app/imagelist.h"
+#include "app/startup.h"
+#include "disklist/listview.h"
+#include "settings/store.h"
 
 namespace {
 
@@ -175,36 +186,126 @@ int IdleCpuCommand(const std::wstring& exe, int seconds) {
     return 0;
 }
 
-int AttachCommand(int count, const std::wstring& folder) {
+// The median of `runs` timings of one share; false when a run failed.
+template <typename Run> bool PrintMedian(const char* key, int runs, Run run) {
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        double t0 = Now();
+        if (!run())
+            return false;
+        times.push_back(Now() - t0);
+    }
+    printf("%s=%.1f\n", key, Median(times));
+    return true;
+}
+
+bool ReadList(HKEY key, int expected) {
+    std::vector<wchar_t> name(PathBufferChars);
+    std::vector<BYTE> data(ImageDataBytes);
+    int values = 0;
+    for (DWORD i = 0;; ++i) {
+        DWORD nameChars = PathBufferChars, dataBytes = ImageDataBytes, type = 0;
+        if (RegEnumValueW(key, i, name.data(), &nameChars, nullptr, &type, data.data(),
+                          &dataBytes) == ERROR_NO_MORE_ITEMS)
+            break;
+        values += type == REG_SZ;
+    }
+    return values == expected;
+}
+
+int RegistryCommand(int count, int runs) {
+    wchar_t user[260];
+    DWORD size = ARRAYSIZE(user);
+    GetUserNameW(user, &size);
+    std::wstring path = std::wstring(BaseKeyPath) + L"\\" + user;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return 1;
+    bool done = PrintMedian("registry_ms", runs, [&] { return ReadList(key, count); });
+    RegCloseKey(key);
+    return done ? 0 : 1;
+}
+
+bool FillList(int count) {
+    if (!CreateDiskList())
+        return false;
+    // As Tessel's start-up leaves it: hidden, sized by a WM_SIZE of nothing.
+    LayoutDiskList(0, 0);
+    AttachDiskListImages(ImageListObject.List);
+    for (int i = 0; i < count; ++i) {
+        std::wstring path = L"C:\\Bench\\img-" + std::to_wstring(i) + L".vhd";
+        InsertDiskRow(path.c_str());
+        bool marked = i % 2 == 0;
+        SetRowChecked(i, marked);
+        SetRowStartup(i, marked);
+        SetRowStatus(i, marked ? StatusMounted : StatusUnmounted);
+        SetRowHandle(i, marked ? HANDLE(INT_PTR(i + 1)) : nullptr);
+    }
+    bool full = RowCount() == count;
+    // The list goes with its window; the shared image list stays.
+    SetWindowLongPtrW(App.DiskList, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(App.DiskListProc));
+    DestroyWindow(App.DiskList);
+    return full;
+}
+
+int RowsCommand(int count, int runs) {
+    App.Instance = GetModuleHandleW(nullptr);
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+    BuildImageList();
+    App.MainWindow = CreateWindowExW(0, WC_STATICW, nullptr, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+                                     CW_USEDEFAULT, 0, nullptr, nullptr, App.Instance, nullptr);
+    return App.MainWindow && PrintMedian("rows_ms", runs, [&] { return FillList(count); }) ? 0 : 1;
+}
+
+template <typename Function> Function* Find(HMODULE dll, const char* name) {
+    return reinterpret_cast<Function*>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
+}
+
+struct Service {
+    decltype(OpenVirtualDisk)* Open;
+    decltype(GetVirtualDiskInformation)* Query;
+    decltype(AttachVirtualDisk)* Attach;
+
+    // The marked images as the load mounts them; every handle is closed again afterwards.
+    bool MountMarked(int count, const std::wstring& folder) const {
+        std::vector<HANDLE> handles;
+        bool mounted = true;
+        for (int i = 0; i < count; i += 2) {
+            std::wstring path = folder + L"\\img-" + std::to_wstring(i) + L".vhd";
+            VIRTUAL_STORAGE_TYPE type = {VIRTUAL_STORAGE_TYPE_DEVICE_VHD,
+                                         VIRTUAL_STORAGE_TYPE_VENDOR_MICROSOFT};
+            HANDLE handle = nullptr;
+            GET_VIRTUAL_DISK_INFO info = {};
+            info.Version = GET_VIRTUAL_DISK_INFO_VIRTUAL_STORAGE_TYPE;
+            ULONG size = sizeof(info);
+            ATTACH_VIRTUAL_DISK_PARAMETERS parameters = {};
+            parameters.Version = ATTACH_VIRTUAL_DISK_VERSION_1;
+            mounted &=
+                !Open(&type, path.c_str(), VIRTUAL_DISK_ACCESS_ALL, OPEN_VIRTUAL_DISK_FLAG_NONE,
+                      nullptr, &handle) &&
+                !Query(handle, &size, &info, nullptr) &&
+                !Attach(handle, nullptr, ATTACH_VIRTUAL_DISK_FLAG_NONE, 0, &parameters, nullptr);
+            if (handle)
+                handles.push_back(handle);
+        }
+        for (HANDLE handle : handles)
+            CloseHandle(handle);
+        return mounted;
+    }
+};
+
+int ServiceCommand(int count, const std::wstring& folder, int runs) {
     HMODULE dll = LoadLibraryExW(L"virtdisk.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (!dll)
         return 1;
-    auto open = reinterpret_cast<decltype(&OpenVirtualDisk)>(
-        reinterpret_cast<void*>(GetProcAddress(dll, "OpenVirtualDisk")));
-    auto attach = reinterpret_cast<decltype(&AttachVirtualDisk)>(
-        reinterpret_cast<void*>(GetProcAddress(dll, "AttachVirtualDisk")));
-    if (!open || !attach)
+    Service service{Find<decltype(OpenVirtualDisk)>(dll, "OpenVirtualDisk"),
+                    Find<decltype(GetVirtualDiskInformation)>(dll, "GetVirtualDiskInformation"),
+                    Find<decltype(AttachVirtualDisk)>(dll, "AttachVirtualDisk")};
+    if (!service.Open || !service.Query || !service.Attach)
         return 1;
-    std::vector<HANDLE> handles;
-    int failed = 0;
-    double t0 = Now();
-    for (int i = 0; i < count; ++i) {
-        std::wstring path = folder + L"\\img-" + std::to_wstring(i) + L".vhd";
-        VIRTUAL_STORAGE_TYPE type = {VIRTUAL_STORAGE_TYPE_DEVICE_VHD,
-                                     VIRTUAL_STORAGE_TYPE_VENDOR_MICROSOFT};
-        HANDLE handle = nullptr;
-        if (open(&type, path.c_str(), VIRTUAL_DISK_ACCESS_ALL, OPEN_VIRTUAL_DISK_FLAG_NONE, nullptr,
-                 &handle) ||
-            attach(handle, nullptr, ATTACH_VIRTUAL_DISK_FLAG_NONE, 0, nullptr, nullptr))
-            ++failed;
-        if (handle)
-            handles.push_back(handle);
-    }
-    double elapsed = Now() - t0;
-    for (HANDLE handle : handles)
-        CloseHandle(handle);
-    printf("attach_ms=%.1f\nattach_failed=%d\n", elapsed, failed);
-    return failed ? 1 : 0;
+    return PrintMedian("service_ms", runs, [&] { return service.MountMarked(count, folder); }) ? 0
+                                                                                               : 1;
 }
 
 } // namespace
@@ -217,9 +318,13 @@ int wmain(int argc, wchar_t** argv) {
         return StartCommand(argv[2], argv[3], _wtoi(argv[4]), argc > 5 ? _wtoi(argv[5]) : -1);
     if (command == L"idle-cpu" && argc >= 4)
         return IdleCpuCommand(argv[2], _wtoi(argv[3]));
-    if (command == L"attach" && argc >= 4)
-        return AttachCommand(_wtoi(argv[2]), argv[3]);
+    if (command == L"registry" && argc >= 4)
+        return RegistryCommand(_wtoi(argv[2]), _wtoi(argv[3]));
+    if (command == L"rows" && argc >= 4)
+        return RowsCommand(_wtoi(argv[2]), _wtoi(argv[3]));
+    if (command == L"service" && argc >= 5)
+        return ServiceCommand(_wtoi(argv[2]), argv[3], _wtoi(argv[4]));
     fwprintf(stderr, L"usage: measure start EXE RUNS [ROWS] | pair BASE EXE RUNS [ROWS] | idle-cpu "
-                     L"EXE SECONDS | attach N FOLDER\n");
+                     L"EXE SECONDS | registry N RUNS | rows N RUNS | service N FOLDER RUNS\n");
     return 2;
 }

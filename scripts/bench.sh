@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Tessel beside a minimal Win32 window program (bench/baseline.cpp), built by the same
 # toolchain and run under the same Wine in one run: executable size, start to an idle
-# message loop, private memory, idle CPU, and start-up with 0, 100 and 1,000 registered
-# images, all marked (attached through the stand-in disk service).
+# message loop, private memory, idle CPU, and start-up with 100, 1,000 and 10,000 registered
+# images, half of them marked (attached through the stand-in disk service), with the cost per
+# image split into the registry's, the list control's, the disk service's and Tessel's own.
 #   BENCH_RUNS (default 10): starts per figure; the median is shown.
-#   BENCH_RUNS_1000 (default 3): starts with 1,000 marked images, which take long.
+#   BENCH_RUNS_1000 (default 5), BENCH_RUNS_10000 (default 3): starts with that many images.
 #   BENCH_IDLE_SECONDS (default 10): how long idle CPU is measured.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -12,7 +13,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/testbed.sh"
 
 runs=${BENCH_RUNS:-10}
-runs_1000=${BENCH_RUNS_1000:-3}
+runs_1000=${BENCH_RUNS_1000:-5}
+runs_10000=${BENCH_RUNS_10000:-3}
 idle_seconds=${BENCH_IDLE_SECONDS:-10}
 
 echo "== Building" >&2
@@ -34,16 +36,17 @@ key="HKEY_LOCAL_MACHINE\\SOFTWARE\\{6F1C2B7A-93D4-4E85-B0A2-5C7E19D4F360}\\$user
 images=$WINEPREFIX/drive_c/Bench
 mkdir -p "$images"
 wine "$BUILD_DIR/standin/mkimage.exe" vhd-dynamic 'C:\Bench\img-0.vhd' --size 16M >/dev/null
-for i in $(seq 1 999); do cp --sparse=always "$images/img-0.vhd" "$images/img-$i.vhd"; done
+for i in $(seq 1 9999); do cp --sparse=always "$images/img-0.vhd" "$images/img-$i.vhd"; done
 
-# register N [FLAG]: the first N images, marked ("+") unless FLAG says otherwise, and the
-# update check off.
+# register N: the first N images, the even-numbered marked ("+"), and the update check off.
 register() {
-    local n=$1 flag=${2:-+} file=$WINEPREFIX/drive_c/bench.reg
+    local n=$1 file=$WINEPREFIX/drive_c/bench.reg
     wine reg delete "$key" /f >/dev/null 2>&1 || true
     {
         printf 'REGEDIT4\r\n\r\n[%s]\r\n"CheckForUpdate"=dword:00000000\r\n' "$key"
-        for ((i = 0; i < n; i++)); do printf '"C:\\\\Bench\\\\img-%d.vhd"="%s"\r\n' "$i" "$flag"; done
+        for ((i = 0; i < n; i++)); do
+            printf '"C:\\\\Bench\\\\img-%d.vhd"="%s"\r\n' "$i" "$([ $((i % 2)) = 0 ] && echo + || echo -)"
+        done
     } >"$file"
     wine reg import 'C:\bench.reg' >/dev/null 2>&1
 }
@@ -53,44 +56,38 @@ register 0
 pair0=$(measure pair "$baseline" "$tessel" "$runs" 0)
 pairi=$(measure pair "$baseline" "$imports" "$runs")
 cpu=$(measure idle-cpu "$tessel" "$idle_seconds")
-register 100 -
-plain100=$(measure start "$tessel" "$runs" 100)
-register 1000 -
-plain1000=$(measure start "$tessel" "$runs" 1000)
-register 100
-pair100=$(measure pair "$baseline" "$tessel" "$runs" 100)
-register 1000
-marked1000=$(measure start "$tessel" "$runs_1000" 1000)
-wine reg delete "$key" /f >/dev/null 2>&1 || true
-attach100=$(measure attach 100 'C:\Bench')
-attach1000=$(measure attach 1000 'C:\Bench')
-
-early=0
-for result in "$pair0" "$plain100" "$plain1000" "$pair100" "$marked1000"; do
-    early=$((early + $(value early_idle "$result")))
+args=()
+for n in 100 1000 10000; do
+    case $n in 100) r=$runs ;; 1000) r=$runs_1000 ;; *) r=$runs_10000 ;; esac
+    echo "== $n images ($r starts)" >&2
+    register $n
+    started=$(measure start "$tessel" "$r" $n)
+    registry=$(measure registry $n "$r")
+    rows=$(measure rows $n "$r")
+    service=$(measure service $n 'C:\Bench' "$r")
+    [ "$(value early_idle "$started")" = 0 ] || echo "warning: $n images: idle before the list was full" >&2
+    args+=(-v "t$n=$(value idle_ms_median "$started")" -v "m$n=$(value private_kib "$started")"
+        -v "reg$n=$(value registry_ms "$registry")" -v "rows$n=$(value rows_ms "$rows")"
+        -v "svc$n=$(value service_ms "$service")")
 done
-[ "$early" = 0 ] || echo "warning: $early starts reported idle before the list was full" >&2
+wine reg delete "$key" /f >/dev/null 2>&1 || true
 
-args=(
+args+=(
     -v sb="$(stat -c %s "$BUILD_DIR/bench/baseline.exe")"
     -v st="$(stat -c %s "$BUILD_DIR/tessel.exe")"
     -v b0="$(value base_idle_ms_median "$pair0")" -v t0="$(value idle_ms_median "$pair0")"
-    -v b100="$(value base_idle_ms_median "$pair100")" -v t100="$(value idle_ms_median "$pair100")"
-    -v t1000="$(value idle_ms_median "$marked1000")"
-    -v p100="$(value idle_ms_median "$plain100")" -v p1000="$(value idle_ms_median "$plain1000")"
     -v mb="$(value base_private_kib "$pair0")" -v mt="$(value private_kib "$pair0")"
     -v bi="$(value base_idle_ms_median "$pairi")" -v ti="$(value idle_ms_median "$pairi")"
     -v mi="$(value private_kib "$pairi")"
-    -v mp1000="$(value private_kib "$plain1000")" -v m1000="$(value private_kib "$marked1000")"
     -v cpu="$(value idle_cpu_ms "$cpu")" -v secs="$idle_seconds"
-    -v a100="$(value attach_ms "$attach100")" -v a1000="$(value attach_ms "$attach1000")"
-    -v runs="$runs" -v runs1000="$runs_1000" -v wine="$(wine --version)"
+    -v runs="$runs" -v runs1000="$runs_1000" -v runs10000="$runs_10000" -v wine="$(wine --version)"
 )
 awk "${args[@]}" '
 function verdict(ok) { return ok ? "met" : "MISSED" }
+function ms(x) { return sprintf("%.2f", x) }
 BEGIN {
-    row = "%-44s %10s %12s   %-30s %s\n"
-    printf "Tessel benchmark: %s, Windows 10 prefix, median of %d starts (1,000 marked: %d)\n\n", wine, runs, runs1000
+    row = "%-48s %10s %12s   %-30s %s\n"
+    printf "Tessel benchmark: %s, Windows 10 prefix, median of %d starts (1,000 images: %d; 10,000: %d)\n\n", wine, runs, runs1000, runs10000
     printf row, "", "baseline", "tessel", "goal", ""
     printf row, "executable size (KB)", sprintf("%.1f", sb / 1024), sprintf("%.1f", st / 1024), "< 250 KB", verdict(st < 250 * 1024)
     printf row, "start to idle loop, no images (ms)", sprintf("%.1f", b0), sprintf("%.1f", t0), sprintf("<= 1.2x baseline (%.2fx)", t0 / b0), verdict(t0 <= 1.2 * b0)
@@ -98,20 +95,32 @@ BEGIN {
     printf row, "start to idle, baseline with Tessel imports (ms)", sprintf("%.1f", bi), sprintf("%.1f", ti), sprintf("(%.2fx)", ti / bi), ""
     printf row, "private memory, baseline with Tessel imports", "", sprintf("%.0f", mi), sprintf("(%+.0f)", mi - mb), ""
     printf row, sprintf("CPU time over %d s idle (ms)", secs), "", sprintf("%.1f", cpu), "0: no timers", verdict(cpu < 1)
-    printf row, "start to idle loop, 100 marked images (ms)", sprintf("%.1f", b100), sprintf("%.1f", t100), sprintf("<= 1.2x baseline (%.2fx)", t100 / b100), verdict(t100 <= 1.2 * b100)
-    printf row, "start to idle loop, 1,000 marked images (ms)", "", sprintf("%.1f", t1000), "", ""
-    e100 = t100 - t0; e1000 = t1000 - t0
-    printf row, "extra cost of 100 / 1,000 marked (ms)", "", sprintf("%.0f / %.0f", e100, e1000), sprintf("1,000 <= 10x 100 (%.1fx)", e100 > 0 ? e1000 / e100 : 0), verdict(e100 > 0 && e1000 <= 10 * e100)
-    u100 = p100 - t0; u1000 = p1000 - t0
-    printf row, "start, 100 / 1,000 unmarked images (ms)", "", sprintf("%.0f / %.0f", p100, p1000), "", ""
-    printf row, "extra cost of 100 / 1,000 unmarked (ms)", "", sprintf("%.0f / %.0f", u100, u1000), sprintf("1,000 <= 10x 100 (%.1fx)", u100 > 0 ? u1000 / u100 : 0), verdict(u100 > 0 && u1000 <= 10 * u100)
-    printf row, "private memory, 1,000 unmarked / marked (KiB)", "", sprintf("%.0f / %.0f", mp1000, m1000), "", ""
-    printf "\nWhere the time goes (per image figures are extra cost divided by the count)\n"
+    split("100 1000 10000", counts, " ")
+    t[100] = t100; t[1000] = t1000; t[10000] = t10000
+    m[100] = m100; m[1000] = m1000; m[10000] = m10000
+    reg[100] = reg100; reg[1000] = reg1000; reg[10000] = reg10000
+    rw[100] = rows100; rw[1000] = rows1000; rw[10000] = rows10000
+    sv[100] = svc100; sv[1000] = svc1000; sv[10000] = svc10000
+    for (k = 1; k <= 3; k++) {
+        n = counts[k]
+        printf row, sprintf("start to idle, %d images, half marked (ms)", n), sprintf("%.1f", b0), sprintf("%.1f", t[n]), "", ""
+    }
+    for (k = 1; k <= 3; k++) {
+        n = counts[k]; per[n] = (t[n] - t0) / n
+    }
+    printf row, "extra per image, 100 / 1,000 / 10,000 (ms)", "", ms(per[100]) " / " ms(per[1000]) " / " ms(per[10000]), sprintf("flat: 10,000 <= 1.25x 100 (%.2fx)", per[10000] / per[100]), verdict(per[10000] <= 1.25 * per[100])
+    printf row, "private memory per image, 100 / 1,000 / 10,000 (KiB)", "", sprintf("%.1f / %.1f / %.1f", (m[100] - mt) / 100, (m[1000] - mt) / 1000, (m[10000] - mt) / 10000), "", ""
+    printf "\nWhere the time goes\n"
     printf "  %-66s %8.1f ms\n", "Wine process creation, system DLLs, one window (the baseline)", b0
     printf "  %-66s %8.1f ms\n", "loading the DLLs Tessel imports (comctl32 v6, comdlg32, shell32, ...)", ti - bi
     printf "  %-66s %8.1f ms\n", "Tessel fixed start-up beyond the baseline with its imports", (t0 - b0) - (ti - bi)
     printf "  %-66s %8.0f / %.0f KiB\n", "private memory of the imported DLLs / of Tessel beyond them", mi - mb, mt - mi
-    printf "  %-66s %8.2f / %.2f ms\n", "Tessel alone per image, 100 / 1,000 (unmarked: registry, row)", u100 / 100, u1000 / 1000
-    printf "  %-66s %8.2f / %.2f ms\n", "per marked image in Tessel, 100 / 1,000 (open, type query, attach)", (t100 - p100) / 100, (t1000 - p1000) / 1000
-    printf "  %-66s %8.2f / %.2f ms\n", "the stand-in service alone, 100 / 1,000 (open + attach)", a100 / 100, a1000 / 1000
+    printf "\nPer registered image, half of them marked (ms; each share timed alone, Tessel the rest)\n"
+    printf "  %-34s %10s %10s %10s\n", "", "100", "1,000", "10,000"
+    printf "  %-34s %10s %10s %10s\n", "whole extra cost", ms(per[100]), ms(per[1000]), ms(per[10000])
+    printf "  %-34s %10s %10s %10s\n", "registry (enumerating the list)", ms(reg[100] / 100), ms(reg[1000] / 1000), ms(reg[10000] / 10000)
+    printf "  %-34s %10s %10s %10s\n", "list control (the row operations)", ms(rw[100] / 100), ms(rw[1000] / 1000), ms(rw[10000] / 10000)
+    printf "  %-34s %10s %10s %10s\n", "disk service (open, type, attach)", ms(sv[100] / 100), ms(sv[1000] / 1000), ms(sv[10000] / 10000)
+    for (k = 1; k <= 3; k++) { n = counts[k]; own[n] = per[n] - (reg[n] + rw[n] + sv[n]) / n }
+    printf "  %-34s %10s %10s %10s\n", "Tessel itself (the rest)", ms(own[100]), ms(own[1000]), ms(own[10000])
 }'
