@@ -5,13 +5,12 @@
 //   measure pair BASE EXE RUNS [ROWS]  the same for two programs, started in turn, so that
 //                                   a busy machine slows both alike (keys of BASE: base_*)
 //   measure idle-cpu EXE SECONDS    CPU time the idle program uses over SECONDS
-// The shares of a start with N registered images, the even-numbered of them marked, each
-// timed alone as the load does it (median of RUNS), to tell them from Tessel's own work:
-//   measure registry N RUNS         read the user's list (N values) as the load reads it
-//   measure rows N RUNS             the list control: the load's row operations on Tessel's
-//                                   own list (same styles, images and manifest)
-//   measure service N FOLDER RUNS   the disk service: open, type query and attach of
-//                                   FOLDER\img-0.vhd, img-2.vhd, ...
+//   measure load N FOLDER RUNS      Tessel's start-up in this process on the registered list
+//                                   of N images FOLDER\img-0.vhd..., the even-numbered marked;
+//                                   then, RUNS times, the load again beside each of its shares
+//                                   done alone: reading the registry, the row operations on a
+//                                   list like Tessel's, and the disk service's open, type query
+//                                   and attach of the marked images (medians)
 #include <windows.h>
 #include <commctrl.h>
 #include <psapi.h>
@@ -20,12 +19,13 @@
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/globals.h"
-#include "app/imagelist.h"
 #include "app/startup.h"
 #include "disklist/listview.h"
+#include "disklist/load.h"
 #include "settings/store.h"
 
 namespace {
@@ -186,93 +186,57 @@ int IdleCpuCommand(const std::wstring& exe, int seconds) {
     return 0;
 }
 
-// The median of `runs` timings of one share; false when a run failed.
-template <typename Run> bool PrintMedian(const char* key, int runs, Run run) {
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        double t0 = Now();
-        if (!run())
-            return false;
-        times.push_back(Now() - t0);
-    }
-    printf("%s=%.1f\n", key, Median(times));
-    return true;
-}
-
-bool ReadList(HKEY key, int expected) {
-    std::vector<wchar_t> name(PathBufferChars);
-    std::vector<BYTE> data(ImageDataBytes);
-    int values = 0;
-    for (DWORD i = 0;; ++i) {
-        DWORD nameChars = PathBufferChars, dataBytes = ImageDataBytes, type = 0;
-        if (RegEnumValueW(key, i, name.data(), &nameChars, nullptr, &type, data.data(),
-                          &dataBytes) == ERROR_NO_MORE_ITEMS)
-            break;
-        values += type == REG_SZ;
-    }
-    return values == expected;
-}
-
-int RegistryCommand(int count, int runs) {
-    wchar_t user[260];
-    DWORD size = ARRAYSIZE(user);
-    GetUserNameW(user, &size);
-    std::wstring path = std::wstring(BaseKeyPath) + L"\\" + user;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return 1;
-    bool done = PrintMedian("registry_ms", runs, [&] { return ReadList(key, count); });
-    RegCloseKey(key);
-    return done ? 0 : 1;
-}
-
-bool FillList(int count) {
-    if (!CreateDiskList())
-        return false;
-    // As Tessel's start-up leaves it: hidden, sized by a WM_SIZE of nothing.
-    LayoutDiskList(0, 0);
-    AttachDiskListImages(ImageListObject.List);
-    for (int i = 0; i < count; ++i) {
-        std::wstring path = L"C:\\Bench\\img-" + std::to_wstring(i) + L".vhd";
-        InsertDiskRow(path.c_str());
-        bool marked = i % 2 == 0;
-        SetRowChecked(i, marked);
-        SetRowStartup(i, marked);
-        SetRowStatus(i, marked ? StatusMounted : StatusUnmounted);
-        SetRowHandle(i, marked ? HANDLE(INT_PTR(i + 1)) : nullptr);
-    }
-    bool full = RowCount() == count;
-    // The list goes with its window; the shared image list stays.
-    SetWindowLongPtrW(App.DiskList, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(App.DiskListProc));
-    DestroyWindow(App.DiskList);
-    return full;
-}
-
-int RowsCommand(int count, int runs) {
-    App.Instance = GetModuleHandleW(nullptr);
-    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LISTVIEW_CLASSES};
-    InitCommonControlsEx(&controls);
-    BuildImageList();
-    App.MainWindow = CreateWindowExW(0, WC_STATICW, nullptr, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
-                                     CW_USEDEFAULT, 0, nullptr, nullptr, App.Instance, nullptr);
-    return App.MainWindow && PrintMedian("rows_ms", runs, [&] { return FillList(count); }) ? 0 : 1;
-}
-
 template <typename Function> Function* Find(HMODULE dll, const char* name) {
     return reinterpret_cast<Function*>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
 }
 
-struct Service {
+// The shares of the load, each done alone as the load does it.
+struct Shares {
     decltype(OpenVirtualDisk)* Open;
     decltype(GetVirtualDiskInformation)* Query;
     decltype(AttachVirtualDisk)* Attach;
+    int Count;
+    std::wstring Folder;
+    HWND List; // a second list like Tessel's, for the row operations alone
+
+    bool ReadRegistry() const {
+        std::vector<wchar_t> name(PathBufferChars);
+        std::vector<BYTE> data(ImageDataBytes);
+        int values = 0;
+        for (DWORD i = 0;; ++i) {
+            DWORD nameChars = PathBufferChars, dataBytes = ImageDataBytes, type = 0;
+            if (RegEnumValueW(App.SettingsKey.get(), i, name.data(), &nameChars, nullptr, &type,
+                              data.data(), &dataBytes) == ERROR_NO_MORE_ITEMS)
+                break;
+            values += type == REG_SZ;
+        }
+        return values == Count;
+    }
+
+    // What Tessel does with the list's notifications is Tessel's own share.
+    bool FillRows() const {
+        HWND tessels = std::exchange(App.DiskList, List);
+        for (int i = 0; i < Count; ++i) {
+            std::wstring path = Folder + L"\\img-" + std::to_wstring(i) + L".vhd";
+            InsertDiskRow(path.c_str());
+            bool marked = i % 2 == 0;
+            SetRowChecked(i, marked);
+            SetRowStartup(i, marked);
+            SetRowStatus(i, marked ? StatusMounted : StatusUnmounted);
+            SetRowHandle(i, marked ? HANDLE(INT_PTR(i + 1)) : nullptr);
+        }
+        bool full = RowCount() == Count;
+        SendMessageW(List, LVM_DELETEALLITEMS, 0, 0);
+        App.DiskList = tessels;
+        return full;
+    }
 
     // The marked images as the load mounts them; every handle is closed again afterwards.
-    bool MountMarked(int count, const std::wstring& folder) const {
+    bool MountMarked() const {
         std::vector<HANDLE> handles;
         bool mounted = true;
-        for (int i = 0; i < count; i += 2) {
-            std::wstring path = folder + L"\\img-" + std::to_wstring(i) + L".vhd";
+        for (int i = 0; i < Count; i += 2) {
+            std::wstring path = Folder + L"\\img-" + std::to_wstring(i) + L".vhd";
             VIRTUAL_STORAGE_TYPE type = {VIRTUAL_STORAGE_TYPE_DEVICE_VHD,
                                          VIRTUAL_STORAGE_TYPE_VENDOR_MICROSOFT};
             HANDLE handle = nullptr;
@@ -295,17 +259,64 @@ struct Service {
     }
 };
 
-int ServiceCommand(int count, const std::wstring& folder, int runs) {
+// Empties Tessel's list as if it had never loaded: handles closed, rows gone, and the
+// registry to be read from its first value.
+bool Unload() {
+    int rows = RowCount();
+    for (int i = 0; i < rows; ++i)
+        if (HANDLE image = GetRowHandle(i))
+            CloseHandle(image);
+    SendMessageW(App.DiskList, LVM_DELETEALLITEMS, 0, 0);
+    App.EnumPosition = 0;
+    return rows > 0;
+}
+
+// Tessel's own start-up in this process, then, RUNS times, its load again beside each of
+// its shares done alone; the medians.
+int LoadCommand(int count, const std::wstring& folder, int runs) {
     HMODULE dll = LoadLibraryExW(L"virtdisk.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (!dll)
+    if (!dll || !StartTessel(GetModuleHandleW(nullptr)))
         return 1;
-    Service service{Find<decltype(OpenVirtualDisk)>(dll, "OpenVirtualDisk"),
-                    Find<decltype(GetVirtualDiskInformation)>(dll, "GetVirtualDiskInformation"),
-                    Find<decltype(AttachVirtualDisk)>(dll, "AttachVirtualDisk")};
-    if (!service.Open || !service.Query || !service.Attach)
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL);
+    Shares shares{Find<decltype(OpenVirtualDisk)>(dll, "OpenVirtualDisk"),
+                  Find<decltype(GetVirtualDiskInformation)>(dll, "GetVirtualDiskInformation"),
+                  Find<decltype(AttachVirtualDisk)>(dll, "AttachVirtualDisk"),
+                  count,
+                  folder,
+                  nullptr};
+    // The second list under a window of its own, so that no notification of it reaches
+    // Tessel, sized as Tessel's start-up leaves its list.
+    HWND window = App.MainWindow, list = App.DiskList;
+    WNDPROC listProc = App.DiskListProc;
+    App.MainWindow = CreateWindowExW(0, WC_STATICW, nullptr, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+                                     CW_USEDEFAULT, 0, nullptr, nullptr, App.Instance, nullptr);
+    if (!App.MainWindow || !CreateDiskList())
         return 1;
-    return PrintMedian("service_ms", runs, [&] { return service.MountMarked(count, folder); }) ? 0
-                                                                                               : 1;
+    LayoutDiskList(0, 0);
+    shares.List = App.DiskList;
+    App.MainWindow = window;
+    App.DiskList = list;
+    App.DiskListProc = listProc;
+    std::vector<double> load, registry, rows, service;
+    // Start-up's own load warms the caches and is not counted.
+    bool done = shares.Open && shares.Query && shares.Attach && Unload();
+    auto time = [&](std::vector<double>* times, auto work) {
+        double t0 = Now();
+        done &= bool(work());
+        times->push_back(Now() - t0);
+    };
+    for (int i = 0; done && i < runs; ++i) {
+        time(&load, [&] { return LoadDiskList() && RowCount() == count; });
+        done &= Unload();
+        time(&registry, [&] { return shares.ReadRegistry(); });
+        time(&rows, [&] { return shares.FillRows(); });
+        time(&service, [&] { return shares.MountMarked(); });
+    }
+    if (!done)
+        return 1;
+    printf("load_ms=%.1f\nregistry_ms=%.1f\nrows_ms=%.1f\nservice_ms=%.1f\n", Median(load),
+           Median(registry), Median(rows), Median(service));
+    return 0;
 }
 
 } // namespace
@@ -318,13 +329,9 @@ int wmain(int argc, wchar_t** argv) {
         return StartCommand(argv[2], argv[3], _wtoi(argv[4]), argc > 5 ? _wtoi(argv[5]) : -1);
     if (command == L"idle-cpu" && argc >= 4)
         return IdleCpuCommand(argv[2], _wtoi(argv[3]));
-    if (command == L"registry" && argc >= 4)
-        return RegistryCommand(_wtoi(argv[2]), _wtoi(argv[3]));
-    if (command == L"rows" && argc >= 4)
-        return RowsCommand(_wtoi(argv[2]), _wtoi(argv[3]));
-    if (command == L"service" && argc >= 5)
-        return ServiceCommand(_wtoi(argv[2]), argv[3], _wtoi(argv[4]));
+    if (command == L"load" && argc >= 5)
+        return LoadCommand(_wtoi(argv[2]), argv[3], _wtoi(argv[4]));
     fwprintf(stderr, L"usage: measure start EXE RUNS [ROWS] | pair BASE EXE RUNS [ROWS] | idle-cpu "
-                     L"EXE SECONDS | registry N RUNS | rows N RUNS | service N FOLDER RUNS\n");
+                     L"EXE SECONDS | load N FOLDER RUNS\n");
     return 2;
 }

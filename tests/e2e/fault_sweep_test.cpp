@@ -3,6 +3,7 @@
 // handle more than before, every row tells the truth about the service, and the program
 // still answers.
 #include "e2e_fixture.h"
+#include <algorithm>
 
 namespace e2e {
 namespace {
@@ -55,12 +56,11 @@ TEST_P(FaultSweepTest, LeavesNothingBehind) {
     probe::Target tessel;
     ASSERT_TRUE(Start(&tessel));
 
-    std::vector<standin::JournalEntry> failed;
-    for (const standin::JournalEntry& e : JournalFor(target_, standin::OperationName(c.Fails)))
-        if (e.Code == c.Code)
-            failed.push_back(e);
-    EXPECT_EQ(1u, failed.size()) << "the planted fault was not met\n"
-                                 << Describe(JournalFor(target_));
+    std::vector<standin::JournalEntry> calls = JournalFor(target_, standin::OperationName(c.Fails));
+    EXPECT_EQ(1,
+              std::count_if(calls.begin(), calls.end(), [&](auto& e) { return e.Code == c.Code; }))
+        << "the planted fault was not met\n"
+        << Describe(JournalFor(target_));
     std::vector<probe::Row> rows = tessel.Rows();
     EXPECT_TRUE(RowsAre(
         rows, {{good_, StatusMounted, true, false, true},
