@@ -286,6 +286,22 @@ bool Unload() {
     return rows > 0;
 }
 
+// A list made as Tessel makes its own and sized as start-up leaves it, under a window of
+// its own so that none of its notifications reaches Tessel; null when it cannot be made.
+HWND SecondList() {
+    HWND window = App.MainWindow, list = App.DiskList;
+    WNDPROC listProc = App.DiskListProc;
+    App.MainWindow = CreateWindowExW(0, WC_STATICW, nullptr, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+                                     CW_USEDEFAULT, 0, nullptr, nullptr, App.Instance, nullptr);
+    HWND second = App.MainWindow && CreateDiskList() ? App.DiskList : nullptr;
+    if (second)
+        LayoutDiskList(0, 0);
+    App.MainWindow = window;
+    App.DiskList = list;
+    App.DiskListProc = listProc;
+    return second;
+}
+
 // Tessel's own start-up in this process, then, RUNS times, its load again beside each of
 // its shares done alone; the best time of each.
 int LoadCommand(int count, const std::wstring& folder, int runs) {
@@ -300,22 +316,10 @@ int LoadCommand(int count, const std::wstring& folder, int runs) {
                   folder,
                   nullptr,
                   {}};
-    // The second list under a window of its own, so that no notification of it reaches
-    // Tessel, sized as Tessel's start-up leaves its list.
-    HWND window = App.MainWindow, list = App.DiskList;
-    WNDPROC listProc = App.DiskListProc;
-    App.MainWindow = CreateWindowExW(0, WC_STATICW, nullptr, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
-                                     CW_USEDEFAULT, 0, nullptr, nullptr, App.Instance, nullptr);
-    if (!App.MainWindow || !CreateDiskList())
-        return 1;
-    LayoutDiskList(0, 0);
-    shares.List = App.DiskList;
-    App.MainWindow = window;
-    App.DiskList = list;
-    App.DiskListProc = listProc;
+    shares.List = SecondList();
     std::vector<double> load, registry, rows, service;
     // Start-up's own load warms the caches and is not counted.
-    bool done = shares.Open && shares.Query && shares.Attach && Unload();
+    bool done = shares.Open && shares.Query && shares.Attach && shares.List && Unload();
     auto time = [&](std::vector<double>* times, auto work) {
         double t0 = Now();
         done &= bool(work());
