@@ -5,6 +5,8 @@
 //   measure pair BASE EXE RUNS [ROWS]  the same for two programs, started in turn, so that
 //                                   a busy machine slows both alike (keys of BASE: base_*)
 //   measure idle-cpu EXE SECONDS    CPU time the idle program uses over SECONDS
+//   measure attach N FOLDER         open and attach N images FOLDER\img-0.vhd... through the
+//                                   disk service alone, to tell its cost from the program's
 //   measure load N FOLDER RUNS      Tessel's start-up in this process on the registered list
 //                                   of N images FOLDER\img-0.vhd..., the even-numbered marked;
 //                                   then, RUNS times, the load again beside each of its shares
@@ -343,6 +345,38 @@ int LoadCommand(int count, const std::wstring& folder, int runs) {
     return 0;
 }
 
+int AttachCommand(int count, const std::wstring& folder) {
+    HMODULE dll = LoadLibraryExW(L"virtdisk.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!dll)
+        return 1;
+    auto open = reinterpret_cast<decltype(&OpenVirtualDisk)>(
+        reinterpret_cast<void*>(GetProcAddress(dll, "OpenVirtualDisk")));
+    auto attach = reinterpret_cast<decltype(&AttachVirtualDisk)>(
+        reinterpret_cast<void*>(GetProcAddress(dll, "AttachVirtualDisk")));
+    if (!open || !attach)
+        return 1;
+    std::vector<HANDLE> handles;
+    int failed = 0;
+    double t0 = Now();
+    for (int i = 0; i < count; ++i) {
+        std::wstring path = folder + L"\\img-" + std::to_wstring(i) + L".vhd";
+        VIRTUAL_STORAGE_TYPE type = {VIRTUAL_STORAGE_TYPE_DEVICE_VHD,
+                                     VIRTUAL_STORAGE_TYPE_VENDOR_MICROSOFT};
+        HANDLE handle = nullptr;
+        if (open(&type, path.c_str(), VIRTUAL_DISK_ACCESS_ALL, OPEN_VIRTUAL_DISK_FLAG_NONE, nullptr,
+                 &handle) ||
+            attach(handle, nullptr, ATTACH_VIRTUAL_DISK_FLAG_NONE, 0, nullptr, nullptr))
+            ++failed;
+        if (handle)
+            handles.push_back(handle);
+    }
+    double elapsed = Now() - t0;
+    for (HANDLE handle : handles)
+        CloseHandle(handle);
+    printf("attach_ms=%.1f\nattach_failed=%d\n", elapsed, failed);
+    return failed ? 1 : 0;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -353,9 +387,11 @@ int wmain(int argc, wchar_t** argv) {
         return StartCommand(argv[2], argv[3], _wtoi(argv[4]), argc > 5 ? _wtoi(argv[5]) : -1);
     if (command == L"idle-cpu" && argc >= 4)
         return IdleCpuCommand(argv[2], _wtoi(argv[3]));
+    if (command == L"attach" && argc >= 4)
+        return AttachCommand(_wtoi(argv[2]), argv[3]);
     if (command == L"load" && argc >= 5)
         return LoadCommand(_wtoi(argv[2]), argv[3], _wtoi(argv[4]));
     fwprintf(stderr, L"usage: measure start EXE RUNS [ROWS] | pair BASE EXE RUNS [ROWS] | idle-cpu "
-                     L"EXE SECONDS | load N FOLDER RUNS\n");
+                     L"EXE SECONDS | attach N FOLDER | load N FOLDER RUNS\n");
     return 2;
 }
