@@ -70,7 +70,9 @@ std::string Describe(const std::vector<standin::Attachment>& attached) {
             std::any_of(attached.begin(), attached.end(), [&](const standin::Attachment& a) {
                 return a.ProcessId == pid && lstrcmpiW(a.Path.c_str(), row.Path.c_str()) == 0;
             });
-        if (held != (row.Status == StatusMounted) || held != (row.Handle != 0))
+        // A failed detach leaves the image attached; a failed close, only the handle.
+        bool says = row.Status == StatusMounted || row.Status == StatusUnmountError;
+        if (held != says || (row.Handle != 0) != (says || row.Status == StatusCloseError))
             wrong += Narrow(probe::Describe(row)) + "\n";
     }
     if (wrong.empty())

@@ -38,8 +38,9 @@ struct ExpectedRow {
 ::testing::AssertionResult SameRows(const std::vector<probe::Row>& before,
                                     const std::vector<probe::Row>& after);
 
-// Every row's status and handle against the service: a row shows "Mounted" and holds a
-// handle exactly when the process holds its image attached.
+// Every row's status and handle against the service: a row says its image is attached
+// ("Mounted", or a failed unmount) and holds its handle exactly when the process holds the
+// image attached.
 ::testing::AssertionResult RowsMatchAttachments(const std::vector<probe::Row>& rows, DWORD pid);
 // The user's values after a run against before it: none lost or added, each kept as it was
 // or, for a row, restated as its flag ("+" checked, "-" not), as the list's rule writes it.

@@ -1,8 +1,9 @@
 // Every call of the disk service that a command makes fails in turn, with a code of its own.
 // After each run: the registry holds what the command's rule leaves, the process holds no
-// handle more than before, every row tells the truth about the service, and the program
-// still answers.
+// handle more than the command leaves it, every row tells the truth about the service, the
+// program still answers, and an error box shows the text of the code that ended the attempt.
 #include "e2e_fixture.h"
+#include "resources/resource.h"
 #include <algorithm>
 
 namespace e2e {
@@ -10,36 +11,69 @@ namespace {
 
 using standin::Operation;
 
-// Rows are named after the command run, then the call that fails.
+enum class Command { Logon, MountSelected, MountAll, UnmountSelected, UnmountAll, Remove };
+
 struct SweepCase {
-    const char* Name;
+    const char* Name; // the command, then the call that fails
+    Command Run;
     Operation Fails;
     DWORD Code;
     imagegen::Kind Kind;   // of the image whose call fails
-    const wchar_t* Status; // its row afterwards
+    const wchar_t* Status; // its row afterwards; null: the row is gone
+    bool Box;
 };
 
 void PrintTo(const SweepCase& c, std::ostream* out) {
     *out << c.Name;
 }
 
+std::wstring SystemText(DWORD code) {
+    wchar_t* text = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                       FORMAT_MESSAGE_FROM_SYSTEM,
+                   nullptr, code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    std::wstring out = text ? text : L"";
+    LocalFree(text);
+    return out;
+}
+
 class FaultSweepTest : public TesselTest, public ::testing::WithParamInterface<SweepCase> {
   protected:
-    // A good image first, so the service has set up whatever it keeps per process before
-    // the failing one comes.
-    void Register(const std::wstring& flag) {
-        SetFlag(good_, StartupFlagOn);
-        SetFlag(target_, flag);
-    }
-    // The handles of a start that never touches the target image.
-    int LogonHandlesWithoutTarget() {
-        Register(StartupFlagOff);
+    // The handles of a start that never opens the target image.
+    int HandlesWithoutTarget() {
+        SetFlag(target_, StartupFlagOff);
         probe::Target control;
         EXPECT_TRUE(Start(&control));
-        int handles = -1;
-        probe::WaitFor(ExitTimeoutMs, [&] { return (handles = control.HandleCount()) > 0; });
+        int handles = Handles(control);
         EXPECT_TRUE(Quit(&control));
         return handles;
+    }
+    static int Handles(const probe::Target& tessel) {
+        int handles = -1;
+        probe::WaitFor(ExitTimeoutMs, [&] { return (handles = tessel.HandleCount()) > 0; });
+        return handles;
+    }
+    // The code of the call that ended the attempt on the target: the one a box shows.
+    DWORD LastFailure() const {
+        DWORD code = 0;
+        for (const standin::JournalEntry& e : JournalFor(target_))
+            code = e.Code ? e.Code : code;
+        return code;
+    }
+    // As the context menu or the Delete key gives it; waits until it is done or shows a box.
+    void Run(probe::Target* tessel, const SweepCase& c) {
+        const UINT ids[] = {0, IDM_MOUNT, IDM_MOUNT_ALL, IDM_UNMOUNT, IDM_UNMOUNT_ALL, 0};
+        if (c.Run == Command::Logon)
+            return;
+        tessel->Select({1});
+        if (c.Run == Command::Remove)
+            SendMessageTimeoutW(tessel->List(), WM_KEYDOWN, VK_DELETE, 0, SMTO_ABORTIFHUNG,
+                                ExitTimeoutMs, nullptr);
+        else if (c.Box)
+            PostMessageW(tessel->List(), WM_COMMAND, ids[int(c.Run)], 0);
+        else
+            SendMessageTimeoutW(tessel->List(), WM_COMMAND, ids[int(c.Run)], 0, SMTO_ABORTIFHUNG,
+                                ExitTimeoutMs, nullptr);
     }
 
     std::wstring good_ = MakeImage(L"a-good.vhd", imagegen::Kind::VhdDynamic);
@@ -48,47 +82,97 @@ class FaultSweepTest : public TesselTest, public ::testing::WithParamInterface<S
 
 TEST_P(FaultSweepTest, LeavesNothingBehind) {
     const SweepCase& c = GetParam();
-    int handlesBefore = LogonHandlesWithoutTarget();
-    ASSERT_GT(handlesBefore, 0);
-    Register(StartupFlagOn);
+    // Before Windows 8 a VHD is all that is tried, so the planted code is the one kept.
+    if (c.Fails == Operation::Open)
+        SetWindowsVersion(L"win7");
+    const bool mounts = c.Run == Command::MountSelected || c.Run == Command::MountAll;
+    const bool goodMounted = c.Run != Command::UnmountAll;
+    // The good image is mounted first, so the service has set up whatever it keeps per process.
+    SetFlag(good_, goodMounted ? StartupFlagOn : StartupFlagOff);
+    // A start, or a removal, leaves the target as if it had never been opened.
+    int handlesBefore =
+        c.Run == Command::Logon || c.Run == Command::Remove ? HandlesWithoutTarget() : -1;
+    SetFlag(target_, mounts ? StartupFlagOff : StartupFlagOn);
     std::vector<RegistryValue> before = ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath());
-    ASSERT_TRUE(standin::InjectFault(c.Fails, target_, c.Code));
+    if (c.Run == Command::Logon) {
+        ASSERT_TRUE(standin::InjectFault(c.Fails, target_, c.Code));
+    }
     probe::Target tessel;
     ASSERT_TRUE(Start(&tessel));
+    if (handlesBefore < 0)
+        handlesBefore = Handles(tessel);
+    ASSERT_GT(handlesBefore, 0);
+    if (c.Run != Command::Logon) {
+        ASSERT_TRUE(standin::InjectFault(c.Fails, target_, c.Code));
+    }
+    Run(&tessel, c);
 
+    if (c.Box) {
+        probe::Box box;
+        ASSERT_TRUE(tessel.WaitBox(ExitTimeoutMs, &box));
+        std::wstring seen = box.Caption + L" | " + box.Text + L" |";
+        for (const probe::BoxButton& button : box.Buttons)
+            seen += L" " + std::to_wstring(button.Id);
+        EXPECT_EQ(Narrow(BoxText(ErrorCaption, SystemText(LastFailure()), {IDOK})), Narrow(seen));
+        probe::PressButton(box, IDOK);
+        probe::WaitFor(ExitTimeoutMs, [&] { return !IsWindow(box.Window); });
+    }
+    EXPECT_TRUE(tessel.Answers(ExitTimeoutMs));
+    EXPECT_TRUE(tessel.Boxes().empty());
     std::vector<standin::JournalEntry> calls = JournalFor(target_, standin::OperationName(c.Fails));
     EXPECT_EQ(1,
               std::count_if(calls.begin(), calls.end(), [&](auto& e) { return e.Code == c.Code; }))
         << "the planted fault was not met\n"
         << Describe(JournalFor(target_));
+    std::vector<ExpectedRow> expected = {
+        {good_, goodMounted ? StatusMounted : StatusUnmounted, goodMounted, false, goodMounted}};
+    if (c.Status)
+        expected.push_back({target_, c.Status, !mounts,
+                            c.Status == StatusOpenError || c.Status == StatusMountError,
+                            c.Status == StatusMounted || c.Status == StatusUnmountError});
+    else
+        std::erase_if(before, [&](const RegistryValue& v) { return v.Name == target_; });
     std::vector<probe::Row> rows = tessel.Rows();
-    EXPECT_TRUE(RowsAre(
-        rows, {{good_, StatusMounted, true, false, true},
-               {target_, c.Status, true, c.Status != StatusMounted, c.Status == StatusMounted}}));
+    EXPECT_TRUE(RowsAre(rows, expected));
     EXPECT_TRUE(RowsMatchAttachments(rows, tessel.Pid()));
     EXPECT_TRUE(KeptByFlagRule(before, ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath()), rows));
     // The service notes a closed handle from a watcher thread, a moment later.
     int handlesAfter = -1;
     probe::WaitFor(ExitTimeoutMs,
                    [&] { return (handlesAfter = tessel.HandleCount()) == handlesBefore; });
-    EXPECT_EQ(handlesBefore, handlesAfter) << "handles without the target image, and after";
-    EXPECT_TRUE(tessel.Boxes().empty());
-    EXPECT_TRUE(tessel.Answers(ExitTimeoutMs));
+    EXPECT_EQ(handlesBefore, handlesAfter) << "handles before, and after";
     EXPECT_TRUE(Quit(&tessel));
 }
 
-// Codes no service gives on its own, each with a text of the system's.
+// Codes no service gives on its own, each with a text of the system's. Without its type an
+// ISO image is attached writable, which the service refuses with a code of its own.
 INSTANTIATE_TEST_SUITE_P(
     Calls, FaultSweepTest,
-    ::testing::Values(
-        // The VHD probe fails, and a VHD is none of the others.
-        SweepCase{"LogonOpen", Operation::Open, ERROR_CRC, imagegen::Kind::VhdFixed,
-                  StatusOpenError},
-        // Without its type an ISO image is attached writable, which the service refuses.
-        SweepCase{"LogonTypeQuery", Operation::Info, ERROR_NOT_READY, imagegen::Kind::Iso9660,
-                  StatusMountError},
-        SweepCase{"LogonAttach", Operation::Attach, ERROR_IO_DEVICE, imagegen::Kind::VhdFixed,
-                  StatusMountError}),
+    ::testing::Values(SweepCase{"LogonOpen", Command::Logon, Operation::Open, ERROR_CRC,
+                                imagegen::Kind::VhdFixed, StatusOpenError, false},
+                      SweepCase{"LogonTypeQuery", Command::Logon, Operation::Info, ERROR_NOT_READY,
+                                imagegen::Kind::Iso9660, StatusMountError, false},
+                      SweepCase{"LogonAttach", Command::Logon, Operation::Attach, ERROR_IO_DEVICE,
+                                imagegen::Kind::VhdFixed, StatusMountError, false},
+                      SweepCase{"MountSelectedOpen", Command::MountSelected, Operation::Open,
+                                ERROR_CRC, imagegen::Kind::VhdFixed, StatusOpenError, true},
+                      SweepCase{"MountSelectedTypeQuery", Command::MountSelected, Operation::Info,
+                                ERROR_NOT_READY, imagegen::Kind::Iso9660, StatusMountError, true},
+                      SweepCase{"MountSelectedAttach", Command::MountSelected, Operation::Attach,
+                                ERROR_IO_DEVICE, imagegen::Kind::VhdFixed, StatusMountError, true},
+                      SweepCase{"MountAllOpen", Command::MountAll, Operation::Open, ERROR_CRC,
+                                imagegen::Kind::VhdFixed, StatusOpenError, true},
+                      SweepCase{"MountAllTypeQuery", Command::MountAll, Operation::Info,
+                                ERROR_NOT_READY, imagegen::Kind::Iso9660, StatusMountError, true},
+                      SweepCase{"MountAllAttach", Command::MountAll, Operation::Attach,
+                                ERROR_IO_DEVICE, imagegen::Kind::VhdFixed, StatusMountError, true},
+                      SweepCase{"UnmountSelectedDetach", Command::UnmountSelected,
+                                Operation::Detach, ERROR_BUSY, imagegen::Kind::VhdFixed,
+                                StatusUnmountError, false},
+                      SweepCase{"UnmountAllDetach", Command::UnmountAll, Operation::Detach,
+                                ERROR_BUSY, imagegen::Kind::VhdFixed, StatusMounted, false},
+                      SweepCase{"RemoveDetach", Command::Remove, Operation::Detach, ERROR_BUSY,
+                                imagegen::Kind::VhdFixed, nullptr, false}),
     [](const ::testing::TestParamInfo<SweepCase>& param) { return std::string(param.param.Name); });
 
 } // namespace
