@@ -93,5 +93,34 @@ TEST_F(HostileTest, StartsKeepsEveryValueAndOpensNoDevice) {
     EXPECT_TRUE(Quit(&tessel));
 }
 
+// Images dropped among 10,000 names become rows, stored as not marked; a folder tree, missing
+// files and device names are passed over, and the tree is not searched for images.
+TEST_F(HostileTest, DropOfTenThousandNamesAndAFolderTree) {
+    SetWindowsVersion(L"win7"); // one try of the service per missing name
+    const std::wstring tree = PathOf(L"tree");
+    ASSERT_TRUE(CreateDirectoryW(tree.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((tree + L"\\sub").c_str(), nullptr));
+    MakeImage(L"tree\\sub\\inner.vhd", imagegen::Kind::VhdFixed);
+    const std::wstring a = MakeImage(L"a.vhd", imagegen::Kind::VhdFixed),
+                       b = MakeImage(L"b.vhd", imagegen::Kind::VhdFixed);
+    std::vector<std::wstring> names = {tree, a, L"\\\\.\\PhysicalDrive0", L"relative.vhd"};
+    for (int i = 0; names.size() < 9999; ++i)
+        names.push_back(PathOf(L"missing-" + std::to_wstring(i) + L".vhd"));
+    names.push_back(b);
+    probe::Target tessel;
+    ASSERT_TRUE(Start(&tessel));
+    ASSERT_TRUE(tessel.Drop(names));
+
+    std::vector<probe::Row> rows = tessel.Rows();
+    EXPECT_TRUE(RowsAre(rows, {{a, L"", false, false, false}, {b, L"", false, false, false}}));
+    EXPECT_TRUE(KeptByFlagRule(
+        {{a, REG_SZ, StringData(StartupFlagOff)}, {b, REG_SZ, StringData(StartupFlagOff)}},
+        ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath()), rows));
+    for (const standin::JournalEntry& e : standin::ReadJournal())
+        ASSERT_EQ(0u, e.Path.find(PathOf(L""))) << "the service was given " << Narrow(e.Path);
+    EXPECT_TRUE(tessel.Answers(ExitTimeoutMs));
+    EXPECT_TRUE(Quit(&tessel));
+}
+
 } // namespace
 } // namespace e2e

@@ -11,7 +11,8 @@ namespace probe {
 constexpr wchar_t AgentMessageName[] = L"TesselProbeAgent";
 constexpr wchar_t AgentHookName[] = L"AgentHook";
 constexpr UINT AgentMaxItems = 32;
-constexpr UINT AgentMaxFileChars = 32768;
+// Room for a drop of 10,000 long names.
+constexpr UINT AgentMaxFileChars = 1 << 20;
 
 enum AgentRequest : WPARAM { ReadMenu = 1, DropFiles = 2 };
 

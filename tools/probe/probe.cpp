@@ -564,7 +564,8 @@ bool Target::AskAgent(WPARAM request, AgentBlock* block) {
     bool ok = shared != nullptr;
     if (ok) {
         CopyMemory(shared, block, sizeof(AgentBlock));
-        ok = SendMessageTimeoutW(window_, message, request, 0, SMTO_ABORTIFHUNG, 10000, nullptr);
+        // A drop of many names takes Tessel a while.
+        ok = SendMessageTimeoutW(window_, message, request, 0, SMTO_ABORTIFHUNG, 60000, nullptr);
         CopyMemory(block, shared, sizeof(AgentBlock));
         UnmapViewOfFile(shared);
     }
