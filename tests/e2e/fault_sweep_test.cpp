@@ -11,7 +11,7 @@ namespace {
 
 using standin::Operation;
 
-enum class Command { Logon, MountSelected, MountAll, UnmountSelected, UnmountAll, Remove };
+enum class Command { Logon, MountSelected, MountAll, UnmountSelected, UnmountAll, Remove, Drop };
 
 struct SweepCase {
     const char* Name; // the command, then the call that fails
@@ -65,6 +65,10 @@ class FaultSweepTest : public TesselTest, public ::testing::WithParamInterface<S
         const UINT ids[] = {0, IDM_MOUNT, IDM_MOUNT_ALL, IDM_UNMOUNT, IDM_UNMOUNT_ALL, 0};
         if (c.Run == Command::Logon)
             return;
+        if (c.Run == Command::Drop) {
+            EXPECT_TRUE(tessel->Drop({target_}));
+            return;
+        }
         tessel->Select({1});
         if (c.Run == Command::Remove)
             SendMessageTimeoutW(tessel->List(), WM_KEYDOWN, VK_DELETE, 0, SMTO_ABORTIFHUNG,
@@ -92,13 +96,19 @@ TEST_P(FaultSweepTest, LeavesNothingBehind) {
     // A start, or a removal, leaves the target as if it had never been opened.
     int handlesBefore =
         c.Run == Command::Logon || c.Run == Command::Remove ? HandlesWithoutTarget() : -1;
-    SetFlag(target_, mounts ? StartupFlagOff : StartupFlagOn);
+    // A dropped image is not listed yet.
+    if (c.Run != Command::Drop)
+        SetFlag(target_, mounts ? StartupFlagOff : StartupFlagOn);
     std::vector<RegistryValue> before = ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath());
     if (c.Run == Command::Logon) {
         ASSERT_TRUE(standin::InjectFault(c.Fails, target_, c.Code));
     }
     probe::Target tessel;
     ASSERT_TRUE(Start(&tessel));
+    // The probe's agent sets itself up inside Tessel at its first drop.
+    if (c.Run == Command::Drop) {
+        ASSERT_TRUE(tessel.Drop({PathOf(L"missing.vhd")}));
+    }
     if (handlesBefore < 0)
         handlesBefore = Handles(tessel);
     ASSERT_GT(handlesBefore, 0);
@@ -172,6 +182,9 @@ INSTANTIATE_TEST_SUITE_P(
                       SweepCase{"UnmountAllDetach", Command::UnmountAll, Operation::Detach,
                                 ERROR_BUSY, imagegen::Kind::VhdFixed, StatusMounted, false},
                       SweepCase{"RemoveDetach", Command::Remove, Operation::Detach, ERROR_BUSY,
+                                imagegen::Kind::VhdFixed, nullptr, false},
+                      // The open is the test that a dropped file is an image: it is passed over.
+                      SweepCase{"DropOpen", Command::Drop, Operation::Open, ERROR_CRC,
                                 imagegen::Kind::VhdFixed, nullptr, false}),
     [](const ::testing::TestParamInfo<SweepCase>& param) { return std::string(param.param.Name); });
 
