@@ -71,7 +71,7 @@ std::string Describe(const std::vector<standin::Attachment>& attached) {
                 return a.ProcessId == pid && lstrcmpiW(a.Path.c_str(), row.Path.c_str()) == 0;
             });
         // A failed detach leaves the image attached; a failed close, only the handle.
-        bool says = row.Status == StatusMounted || row.Status == StatusUnmountError;
+        bool says = row.Status.starts_with(StatusMounted) || row.Status == StatusUnmountError;
         if (held != says || (row.Handle != 0) != (says || row.Status == StatusCloseError))
             wrong += Narrow(probe::Describe(row)) + "\n";
     }

@@ -39,8 +39,8 @@ struct ExpectedRow {
                                     const std::vector<probe::Row>& after);
 
 // Every row's status and handle against the service: a row says its image is attached
-// ("Mounted", or a failed unmount) and holds its handle exactly when the process holds the
-// image attached.
+// ("Mounted", "Mounted, ...", or a failed unmount) and holds its handle exactly when the process
+// holds the image attached.
 ::testing::AssertionResult RowsMatchAttachments(const std::vector<probe::Row>& rows, DWORD pid);
 // The user's values after a run against before it: none lost or added, each kept as it was
 // or, for a row, restated as its flag ("+" checked, "-" not), as the list's rule writes it.

@@ -3,15 +3,27 @@
 // handle more than the command leaves it, every row tells the truth about the service, the
 // program still answers, and an error box shows the text of the code that ended the attempt.
 #include "e2e_fixture.h"
+#include "disklist/compact.h"
 #include "resources/resource.h"
 #include <algorithm>
+#include <string_view>
 
 namespace e2e {
 namespace {
 
 using standin::Operation;
 
-enum class Command { Logon, MountSelected, MountAll, UnmountSelected, UnmountAll, Remove, Drop };
+enum class Command {
+    Logon,
+    MountSelected,
+    MountAll,
+    UnmountSelected,
+    UnmountAll,
+    Remove,
+    Drop,
+    CompactMounted,
+    CompactUnmounted
+};
 
 struct SweepCase {
     const char* Name; // the command, then the call that fails
@@ -21,10 +33,21 @@ struct SweepCase {
     imagegen::Kind Kind;   // of the image whose call fails
     const wchar_t* Status; // its row afterwards; null: the row is gone
     bool Box;
+    // Handles are compared with a start that never opens the target, not with those before
+    // the command: the target ends unopened though it was open.
+    bool Control;
 };
 
 void PrintTo(const SweepCase& c, std::ostream* out) {
     *out << c.Name;
+}
+
+bool ShowsErrorImage(std::wstring_view status) {
+    for (std::wstring_view failed : {StatusOpenError, StatusMountError, StatusDetachError,
+                                     StatusMountedCompactError, StatusUnmountedCompactError})
+        if (status == failed)
+            return true;
+    return false;
 }
 
 std::wstring SystemText(DWORD code) {
@@ -40,10 +63,11 @@ std::wstring SystemText(DWORD code) {
 class FaultSweepTest : public TesselTest, public ::testing::WithParamInterface<SweepCase> {
   protected:
     // The handles of a start that never opens the target image.
-    int HandlesWithoutTarget() {
+    int HandlesWithoutTarget(const SweepCase& c) {
         SetFlag(target_, StartupFlagOff);
         probe::Target control;
         EXPECT_TRUE(Start(&control));
+        WarmUp(&control, c);
         int handles = Handles(control);
         EXPECT_TRUE(Quit(&control));
         return handles;
@@ -62,7 +86,8 @@ class FaultSweepTest : public TesselTest, public ::testing::WithParamInterface<S
     }
     // As the context menu or the Delete key gives it; waits until it is done or shows a box.
     void Run(probe::Target* tessel, const SweepCase& c) {
-        const UINT ids[] = {0, IDM_MOUNT, IDM_MOUNT_ALL, IDM_UNMOUNT, IDM_UNMOUNT_ALL, 0};
+        const UINT ids[] = {0, IDM_MOUNT, IDM_MOUNT_ALL, IDM_UNMOUNT, IDM_UNMOUNT_ALL,
+                            0, 0,         IDM_COMPACT,   IDM_COMPACT};
         if (c.Run == Command::Logon)
             return;
         if (c.Run == Command::Drop) {
@@ -73,11 +98,33 @@ class FaultSweepTest : public TesselTest, public ::testing::WithParamInterface<S
         if (c.Run == Command::Remove)
             SendMessageTimeoutW(tessel->List(), WM_KEYDOWN, VK_DELETE, 0, SMTO_ABORTIFHUNG,
                                 ExitTimeoutMs, nullptr);
-        else if (c.Box)
+        else if (c.Box || ids[int(c.Run)] == IDM_COMPACT)
             PostMessageW(tessel->List(), WM_COMMAND, ids[int(c.Run)], 0);
         else
             SendMessageTimeoutW(tessel->List(), WM_COMMAND, ids[int(c.Run)], 0, SMTO_ABORTIFHUNG,
                                 ExitTimeoutMs, nullptr);
+        if (ids[int(c.Run)] == IDM_COMPACT)
+            Confirm(tessel);
+    }
+    // The probe's agent sets itself up inside Tessel at its first drop, and the beep that
+    // ends a compaction at the first one: each is done once before handles are counted.
+    void WarmUp(probe::Target* tessel, const SweepCase& c) {
+        if (c.Run == Command::Drop) {
+            EXPECT_TRUE(tessel->Drop({PathOf(L"missing.vhd")}));
+        }
+        if (c.Run != Command::CompactMounted && c.Run != Command::CompactUnmounted)
+            return;
+        tessel->Select({});
+        PostMessageW(tessel->List(), WM_COMMAND, IDM_COMPACT, 0);
+        Confirm(tessel);
+        tessel->Answers(ExitTimeoutMs);
+    }
+    static void Confirm(probe::Target* tessel) {
+        probe::Box confirm;
+        if (tessel->WaitBox(ExitTimeoutMs, &confirm)) {
+            probe::PressButton(confirm, IDYES);
+            probe::WaitFor(ExitTimeoutMs, [&] { return !IsWindow(confirm.Window); });
+        }
     }
 
     std::wstring good_ = MakeImage(L"a-good.vhd", imagegen::Kind::VhdDynamic);
@@ -89,13 +136,13 @@ TEST_P(FaultSweepTest, LeavesNothingBehind) {
     // Before Windows 8 a VHD is all that is tried, so the planted code is the one kept.
     if (c.Fails == Operation::Open)
         SetWindowsVersion(L"win7");
-    const bool mounts = c.Run == Command::MountSelected || c.Run == Command::MountAll;
+    const bool mounts = c.Run == Command::MountSelected || c.Run == Command::MountAll ||
+                        c.Run == Command::CompactUnmounted;
     const bool goodMounted = c.Run != Command::UnmountAll;
     // The good image is mounted first, so the service has set up whatever it keeps per process.
     SetFlag(good_, goodMounted ? StartupFlagOn : StartupFlagOff);
     // A start, or a removal, leaves the target as if it had never been opened.
-    int handlesBefore =
-        c.Run == Command::Logon || c.Run == Command::Remove ? HandlesWithoutTarget() : -1;
+    int handlesBefore = c.Control ? HandlesWithoutTarget(c) : -1;
     // A dropped image is not listed yet.
     if (c.Run != Command::Drop)
         SetFlag(target_, mounts ? StartupFlagOff : StartupFlagOn);
@@ -105,10 +152,7 @@ TEST_P(FaultSweepTest, LeavesNothingBehind) {
     }
     probe::Target tessel;
     ASSERT_TRUE(Start(&tessel));
-    // The probe's agent sets itself up inside Tessel at its first drop.
-    if (c.Run == Command::Drop) {
-        ASSERT_TRUE(tessel.Drop({PathOf(L"missing.vhd")}));
-    }
+    WarmUp(&tessel, c);
     if (handlesBefore < 0)
         handlesBefore = Handles(tessel);
     ASSERT_GT(handlesBefore, 0);
@@ -137,9 +181,9 @@ TEST_P(FaultSweepTest, LeavesNothingBehind) {
     std::vector<ExpectedRow> expected = {
         {good_, goodMounted ? StatusMounted : StatusUnmounted, goodMounted, false, goodMounted}};
     if (c.Status)
-        expected.push_back({target_, c.Status, !mounts,
-                            c.Status == StatusOpenError || c.Status == StatusMountError,
-                            c.Status == StatusMounted || c.Status == StatusUnmountError});
+        expected.push_back({target_, c.Status, !mounts, ShowsErrorImage(c.Status),
+                            std::wstring_view(c.Status).starts_with(StatusMounted) ||
+                                c.Status == StatusUnmountError});
     else
         std::erase_if(before, [&](const RegistryValue& v) { return v.Name == target_; });
     std::vector<probe::Row> rows = tessel.Rows();
@@ -158,34 +202,48 @@ TEST_P(FaultSweepTest, LeavesNothingBehind) {
 // ISO image is attached writable, which the service refuses with a code of its own.
 INSTANTIATE_TEST_SUITE_P(
     Calls, FaultSweepTest,
-    ::testing::Values(SweepCase{"LogonOpen", Command::Logon, Operation::Open, ERROR_CRC,
-                                imagegen::Kind::VhdFixed, StatusOpenError, false},
-                      SweepCase{"LogonTypeQuery", Command::Logon, Operation::Info, ERROR_NOT_READY,
-                                imagegen::Kind::Iso9660, StatusMountError, false},
-                      SweepCase{"LogonAttach", Command::Logon, Operation::Attach, ERROR_IO_DEVICE,
-                                imagegen::Kind::VhdFixed, StatusMountError, false},
-                      SweepCase{"MountSelectedOpen", Command::MountSelected, Operation::Open,
-                                ERROR_CRC, imagegen::Kind::VhdFixed, StatusOpenError, true},
-                      SweepCase{"MountSelectedTypeQuery", Command::MountSelected, Operation::Info,
-                                ERROR_NOT_READY, imagegen::Kind::Iso9660, StatusMountError, true},
-                      SweepCase{"MountSelectedAttach", Command::MountSelected, Operation::Attach,
-                                ERROR_IO_DEVICE, imagegen::Kind::VhdFixed, StatusMountError, true},
-                      SweepCase{"MountAllOpen", Command::MountAll, Operation::Open, ERROR_CRC,
-                                imagegen::Kind::VhdFixed, StatusOpenError, true},
-                      SweepCase{"MountAllTypeQuery", Command::MountAll, Operation::Info,
-                                ERROR_NOT_READY, imagegen::Kind::Iso9660, StatusMountError, true},
-                      SweepCase{"MountAllAttach", Command::MountAll, Operation::Attach,
-                                ERROR_IO_DEVICE, imagegen::Kind::VhdFixed, StatusMountError, true},
-                      SweepCase{"UnmountSelectedDetach", Command::UnmountSelected,
-                                Operation::Detach, ERROR_BUSY, imagegen::Kind::VhdFixed,
-                                StatusUnmountError, false},
-                      SweepCase{"UnmountAllDetach", Command::UnmountAll, Operation::Detach,
-                                ERROR_BUSY, imagegen::Kind::VhdFixed, StatusMounted, false},
-                      SweepCase{"RemoveDetach", Command::Remove, Operation::Detach, ERROR_BUSY,
-                                imagegen::Kind::VhdFixed, nullptr, false},
-                      // The open is the test that a dropped file is an image: it is passed over.
-                      SweepCase{"DropOpen", Command::Drop, Operation::Open, ERROR_CRC,
-                                imagegen::Kind::VhdFixed, nullptr, false}),
+    ::testing::Values(
+        SweepCase{"LogonOpen", Command::Logon, Operation::Open, ERROR_CRC, imagegen::Kind::VhdFixed,
+                  StatusOpenError, false, true},
+        SweepCase{"LogonTypeQuery", Command::Logon, Operation::Info, ERROR_NOT_READY,
+                  imagegen::Kind::Iso9660, StatusMountError, false, true},
+        SweepCase{"LogonAttach", Command::Logon, Operation::Attach, ERROR_IO_DEVICE,
+                  imagegen::Kind::VhdFixed, StatusMountError, false, true},
+        SweepCase{"MountSelectedOpen", Command::MountSelected, Operation::Open, ERROR_CRC,
+                  imagegen::Kind::VhdFixed, StatusOpenError, true, false},
+        SweepCase{"MountSelectedTypeQuery", Command::MountSelected, Operation::Info,
+                  ERROR_NOT_READY, imagegen::Kind::Iso9660, StatusMountError, true, false},
+        SweepCase{"MountSelectedAttach", Command::MountSelected, Operation::Attach, ERROR_IO_DEVICE,
+                  imagegen::Kind::VhdFixed, StatusMountError, true, false},
+        SweepCase{"MountAllOpen", Command::MountAll, Operation::Open, ERROR_CRC,
+                  imagegen::Kind::VhdFixed, StatusOpenError, true, false},
+        SweepCase{"MountAllTypeQuery", Command::MountAll, Operation::Info, ERROR_NOT_READY,
+                  imagegen::Kind::Iso9660, StatusMountError, true, false},
+        SweepCase{"MountAllAttach", Command::MountAll, Operation::Attach, ERROR_IO_DEVICE,
+                  imagegen::Kind::VhdFixed, StatusMountError, true, false},
+        SweepCase{"UnmountSelectedDetach", Command::UnmountSelected, Operation::Detach, ERROR_BUSY,
+                  imagegen::Kind::VhdFixed, StatusUnmountError, false, false},
+        SweepCase{"UnmountAllDetach", Command::UnmountAll, Operation::Detach, ERROR_BUSY,
+                  imagegen::Kind::VhdFixed, StatusMounted, false, false},
+        SweepCase{"RemoveDetach", Command::Remove, Operation::Detach, ERROR_BUSY,
+                  imagegen::Kind::VhdFixed, nullptr, false, true},
+        // The open is the test that a dropped file is an image: it is passed over.
+        SweepCase{"DropOpen", Command::Drop, Operation::Open, ERROR_CRC, imagegen::Kind::VhdFixed,
+                  nullptr, false, false},
+        SweepCase{"CompactMountedDetach", Command::CompactMounted, Operation::Detach, ERROR_BUSY,
+                  imagegen::Kind::VhdDynamic, StatusDetachError, true, false},
+        SweepCase{"CompactMountedCompact", Command::CompactMounted, Operation::Compact,
+                  ERROR_DISK_FULL, imagegen::Kind::VhdDynamic, StatusMountedCompactError, true,
+                  false},
+        // Not attached again: the row tells it, as a failed mount does.
+        SweepCase{"CompactMountedAttach", Command::CompactMounted, Operation::Attach,
+                  ERROR_IO_DEVICE, imagegen::Kind::VhdDynamic, StatusMountError, true, true},
+        // An image that is not mounted shows its failures only in its row.
+        SweepCase{"CompactUnmountedOpen", Command::CompactUnmounted, Operation::Open, ERROR_CRC,
+                  imagegen::Kind::VhdDynamic, StatusOpenError, false, false},
+        SweepCase{"CompactUnmountedCompact", Command::CompactUnmounted, Operation::Compact,
+                  ERROR_DISK_FULL, imagegen::Kind::VhdDynamic, StatusUnmountedCompactError, false,
+                  false}),
     [](const ::testing::TestParamInfo<SweepCase>& param) { return std::string(param.param.Name); });
 
 } // namespace
