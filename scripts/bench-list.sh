@@ -18,23 +18,8 @@ testbed_start_display
 testbed_make_template
 testbed_prefix bench-list win10
 
-user=$(wine cmd /c 'echo %USERNAME%' | tr -d '\r\n')
-key="HKEY_LOCAL_MACHINE\\SOFTWARE\\{6F1C2B7A-93D4-4E85-B0A2-5C7E19D4F360}\\$user"
-images=$WINEPREFIX/drive_c/Bench
-mkdir -p "$images"
-wine "$BUILD_DIR/standin/mkimage.exe" vhd-dynamic 'C:\Bench\img-0.vhd' --size 16M >/dev/null
-for i in $(seq 1 999); do cp --sparse=always "$images/img-0.vhd" "$images/img-$i.vhd"; done
-
-# register N: the first N images, none marked, and the update check off.
-register() {
-    local n=$1 file=$WINEPREFIX/drive_c/bench.reg
-    wine reg delete "$key" /f >/dev/null 2>&1 || true
-    {
-        printf 'REGEDIT4\r\n\r\n[%s]\r\n"CheckForUpdate"=dword:00000000\r\n' "$key"
-        for ((i = 0; i < n; i++)); do printf '"C:\\\\Bench\\\\img-%d.vhd"="-"\r\n' "$i"; done
-    } >"$file"
-    wine reg import 'C:\bench.reg' >/dev/null 2>&1
-}
+source "$here/bench-images.sh"
+make_images 1000
 value() { sed -n "s/^$1=//p" <<<"$2"; }
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
@@ -43,7 +28,7 @@ for rows in 100 1000; do
     echo "== $rows rows ($runs runs)" >&2
     out=()
     for ((run = 0; run < runs; run++)); do
-        register "$rows"
+        register "$rows" 0
         line=$(wine "$BUILD_DIR/bench/listbench.exe" "$rows" | tr -d '\r')
         [ "$(value ok "$line")" = 1 ] || { echo "listbench $rows did not finish" >&2; exit 1; }
         out+=("$line")

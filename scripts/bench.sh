@@ -31,28 +31,11 @@ measure() { wine "$BUILD_DIR/bench/measure.exe" "$@" | tr -d '\r'; }
 # value KEY TEXT: the value of one key=value line.
 value() { sed -n "s/^$1=//p" <<<"$2"; }
 
-user=$(wine cmd /c 'echo %USERNAME%' | tr -d '\r\n')
-key="HKEY_LOCAL_MACHINE\\SOFTWARE\\{6F1C2B7A-93D4-4E85-B0A2-5C7E19D4F360}\\$user"
-images=$WINEPREFIX/drive_c/Bench
-mkdir -p "$images"
-wine "$BUILD_DIR/standin/mkimage.exe" vhd-dynamic 'C:\Bench\img-0.vhd' --size 16M >/dev/null
-for i in $(seq 1 9999); do cp --sparse=always "$images/img-0.vhd" "$images/img-$i.vhd"; done
-
-# register N: the first N images, the even-numbered marked ("+"), and the update check off.
-register() {
-    local n=$1 file=$WINEPREFIX/drive_c/bench.reg
-    wine reg delete "$key" /f >/dev/null 2>&1 || true
-    {
-        printf 'REGEDIT4\r\n\r\n[%s]\r\n"CheckForUpdate"=dword:00000000\r\n' "$key"
-        for ((i = 0; i < n; i++)); do
-            printf '"C:\\\\Bench\\\\img-%d.vhd"="%s"\r\n' "$i" "$([ $((i % 2)) = 0 ] && echo + || echo -)"
-        done
-    } >"$file"
-    wine reg import 'C:\bench.reg' >/dev/null 2>&1
-}
+source "$here/bench-images.sh"
+make_images 10000
 
 echo "== Measuring ($runs starts per figure)" >&2
-register 0
+register 0 2
 pair0=$(measure pair "$baseline" "$tessel" "$runs" 0)
 pairi=$(measure pair "$baseline" "$imports" "$runs")
 cpu=$(measure idle-cpu "$tessel" "$idle_seconds")
@@ -60,7 +43,7 @@ args=()
 for n in 100 1000 10000; do
     case $n in 100) r=$runs ;; 1000) r=$runs_1000 ;; *) r=$runs_10000 ;; esac
     echo "== $n images ($r starts)" >&2
-    register $n
+    register $n 2
     started=$(measure start "$tessel" "$r" $n)
     shares=$(measure load $n 'C:\Bench' "$r")
     [ "$(value early_idle "$started")" = 0 ] || echo "warning: $n images: idle before the list was full" >&2
