@@ -1,6 +1,6 @@
-// The list as a user works it: right-clicks and the context menu's commands, check boxes,
-// the Delete key, drops and the open-file dialog, the boxes answered; after each step the
-// rows, the registry values and the attached images.
+// The list as a user works it: right-clicks and the context menu's commands, check boxes, the
+// Delete key, drops and the open-file dialog, the boxes answered; after each step the rows, the
+// registry values and the attached images.
 #include "e2e_fixture.h"
 #include "app/mainwindow.h"
 #include "disklist/mount.h"
@@ -72,8 +72,8 @@ class ListTest : public TesselTest {
         CharUpperW(path.data());
         return path;
     }
-    // Waits for a box, presses a button and waits until the box is gone; "caption | text |
-    // buttons" with the default button last.
+    // Waits for a box, presses a button and waits until the box is gone; "caption | text | buttons"
+    // with the default button last.
     std::wstring Answer(int button) {
         probe::Box box;
         if (!tessel_.WaitBox(ExitTimeoutMs, &box))
@@ -132,8 +132,8 @@ TEST_F(ListTest, RightClickGreysWhatWouldFindNothingToDo) {
     EXPECT_TRUE(Quit(&tessel_));
 }
 
-// The check box stores the startup flag at once, merely selecting a row stores it again, and
-// the Delete key forgets the selected rows but keeps their files.
+// The check box stores the startup flag at once, merely selecting a row stores it again, and the
+// Delete key forgets the selected rows but keeps their files.
 TEST_F(ListTest, CheckBoxesAndTheDeleteKey) {
     const std::wstring a = Image(L"a.vhd"), b = Image(L"b.vhd"), c = Image(L"c.vhd");
     Open({{a, StartupFlagOn}, {b, StartupFlagOff}, {c, StartupFlagOff}});
@@ -148,11 +148,6 @@ TEST_F(ListTest, CheckBoxesAndTheDeleteKey) {
               RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, UserSettingsPath().c_str(), a.c_str()));
     Click(Row(0));
     EXPECT_TRUE(ValuesAre({{a, StartupFlagOn}, {b, StartupFlagOff}, {c, StartupFlagOff}}));
-    Click(BelowRows());
-    const std::vector<probe::Row> rows = tessel_.Rows();
-    tessel_.PressKeys({VK_DELETE});
-    Greys(BelowRows()); // the menu opens once the key is through
-    EXPECT_TRUE(SameRows(rows, tessel_.Rows())) << "nothing selected";
     tessel_.Select({0, 1});
     tessel_.PressKeys({VK_DELETE});
     ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return tessel_.RowCount() == 1; }));
@@ -163,18 +158,20 @@ TEST_F(ListTest, CheckBoxesAndTheDeleteKey) {
     EXPECT_TRUE(Quit(&tessel_));
 }
 
-// A drop adds the images not listed yet, stored at once as not marked; anything else is
-// passed over without a word.
+// A drop adds the images not listed yet, stored at once as not marked; anything else is passed over
+// without a word.
 TEST_F(ListTest, DropAddsNewImagesOnly) {
     const std::wstring a = Image(L"a.vhd"), b = Image(L"b.vhd");
+    ASSERT_TRUE(CreateDirectoryW(PathOf(L"sub").c_str(), nullptr));
+    MakeImage(L"sub\\inner.vhd", imagegen::Kind::VhdFixed);
     Open({});
     EXPECT_EQ((Ids{IDM_DISK_INFO, IDM_MOUNT_ALL, IDM_UNMOUNT_ALL, IDM_COMPACT_ALL,
                    IDM_STARTUP_ALL_ON, IDM_STARTUP_ALL_OFF}),
               Greys(BelowRows()))
         << "first popup, empty list";
     ASSERT_TRUE(tessel_.Drop({a}));
-    // Besides: the same new image twice, a folder, a file that is no image.
-    ASSERT_TRUE(tessel_.Drop({Upper(a), b, b, PathOf(L""), probe::TesselExe()}));
+    // Besides: the same new image twice, a folder (not searched), a file that is no image.
+    ASSERT_TRUE(tessel_.Drop({Upper(a), b, b, PathOf(L"sub"), probe::TesselExe()}));
     EXPECT_TRUE(
         RowsAre(tessel_.Rows(), {{a, L"", false, false, false}, {b, L"", false, false, false}}));
     EXPECT_TRUE(ValuesAre({{a, StartupFlagOff}, {b, StartupFlagOff}}));
@@ -205,39 +202,20 @@ TEST_F(ListTest, InsertAndMountAddsTheChosenImage) {
                                          {b, StatusMountError, false, false, false}}));
     EXPECT_TRUE(ValuesAre({{a, StartupFlagOff}, {b, StartupFlagOff}}));
     EXPECT_EQ(std::vector<std::wstring>{a}, Attached());
-    ASSERT_TRUE(Quit(&tessel_));
-    ASSERT_TRUE(Start(&tessel_));
-    EXPECT_TRUE(RowsAre(tessel_.Rows(), {{a, StatusUnmounted, false, false, false},
-                                         {b, StatusUnmounted, false, false, false}}));
     EXPECT_TRUE(Quit(&tessel_));
 }
 
 TEST_F(ListTest, MountAndUnmountCommandsGoRowByRow) {
     const std::wstring a = Image(L"a.vhd"), b = Image(L"b.vhd"), c = Image(L"c.vhd"),
                        d = Image(L"d.vhd");
+    const std::vector<std::wstring> all = {a, b, c, d};
     Open({{a, StartupFlagOff}, {b, StartupFlagOff}, {c, StartupFlagOff}, {d, StartupFlagOn}});
     tessel_.Select({2, 3});
     Choose(Row(3), IDM_MOUNT);
     ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return Attached().size() == 2; }));
     EXPECT_EQ((std::vector<std::wstring>{c, d}), Attached());
-    // Two failing images: one box each, in row order.
-    ASSERT_TRUE(standin::InjectFault(standin::Operation::Attach, a, 0xE0F0BEE1));
-    ASSERT_TRUE(standin::InjectFault(standin::Operation::Attach, b, 0xE0F0BEE2));
     Choose(Row(0), IDM_MOUNT_ALL);
-    for (const wchar_t* code : {L"3773873889", L"3773873890"})
-        EXPECT_NE(std::wstring::npos, Answer(IDOK).find(code)) << Narrow(code);
-    EXPECT_TRUE(RowsAre(tessel_.Rows(), {{a, StatusMountError, false, true, false},
-                                         {b, StatusMountError, false, true, false},
-                                         {c, StatusMounted, false, false, true},
-                                         {d, StatusMounted, true, false, true}}));
-    // A failing detach leaves its row as it was.
-    ASSERT_TRUE(standin::InjectFault(standin::Operation::Detach, c, 0xE0F0BEE3));
-    Choose(Row(0), IDM_UNMOUNT_ALL);
-    ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return Attached().size() == 1; }));
-    EXPECT_TRUE(RowsAre(tessel_.Rows(), {{a, StatusMountError, false, true, false},
-                                         {b, StatusMountError, false, true, false},
-                                         {c, StatusMounted, false, false, true},
-                                         {d, StatusUnmounted, true, false, false}}));
+    ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return Attached().size() == 4; }));
     // Setting all marks changes the next start only; a row already marked is stored again.
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, UserSettingsPath().c_str(), d.c_str());
     Choose(Row(0), IDM_STARTUP_ALL_ON);
@@ -246,19 +224,23 @@ TEST_F(ListTest, MountAndUnmountCommandsGoRowByRow) {
     Choose(Row(0), IDM_STARTUP_ALL_OFF);
     EXPECT_TRUE(ValuesAre(
         {{a, StartupFlagOff}, {b, StartupFlagOff}, {c, StartupFlagOff}, {d, StartupFlagOff}}));
-    EXPECT_TRUE(RowsAre(tessel_.Rows(), {{a, StatusMountError, false, true, false},
-                                         {b, StatusMountError, false, true, false},
-                                         {c, StatusMounted, false, false, true},
-                                         {d, StatusUnmounted, false, false, false}}));
+    std::vector<ExpectedRow> rows;
+    for (const std::wstring& path : all)
+        rows.push_back({path, StatusMounted, false, false, true});
+    EXPECT_TRUE(RowsAre(tessel_.Rows(), rows));
     const std::wstring question = BoxText(QuestionCaption, ExitUnmountQuestion, {IDYES, IDNO});
     Choose(Row(0), IDM_UNMOUNT_ALL_AND_EXIT);
     EXPECT_EQ(question, Answer(IDNO));
-    EXPECT_EQ(std::vector<std::wstring>{c}, Attached());
+    EXPECT_EQ(all, Attached());
     Choose(Row(0), IDM_UNMOUNT_ALL_AND_EXIT);
     EXPECT_EQ(question, Answer(IDYES));
     DWORD code = 0;
     EXPECT_TRUE(tessel_.WaitExit(ExitTimeoutMs, &code) && code == 1) << code;
-    EXPECT_EQ(2u, JournalFor(c, L"detach").size()) << Describe(JournalFor(c));
+    // Mounted rows were passed over: each image was attached and detached once.
+    for (const std::wstring& path : all) {
+        EXPECT_EQ(1u, JournalFor(path, L"attach").size()) << Describe(JournalFor(path));
+        EXPECT_EQ(1u, JournalFor(path, L"detach").size()) << Describe(JournalFor(path));
+    }
 }
 
 // Each selected file is named in its own question, from the bottom row up.
