@@ -6,8 +6,8 @@
 #   BENCH_RUNS (default 3): runs per row count; the median is shown.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-[ "$(id -u)" = 0 ] && "$here/install-deps.sh"
 source "$here/testbed.sh"
+[ "$(id -u)" = 0 ] && "$here/install-deps.sh"
 
 runs=${BENCH_RUNS:-3}
 

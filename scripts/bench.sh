@@ -9,8 +9,8 @@
 #   BENCH_IDLE_SECONDS (default 10): how long idle CPU is measured.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-[ "$(id -u)" = 0 ] && "$here/install-deps.sh"
 source "$here/testbed.sh"
+[ "$(id -u)" = 0 ] && "$here/install-deps.sh"
 
 runs=${BENCH_RUNS:-10}
 runs_1000=${BENCH_RUNS_1000:-5}

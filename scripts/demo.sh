@@ -12,8 +12,8 @@
 #   DEMO_WINVER=win7|win8|win10 (default win10): the Windows version Wine reports.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-[ "$(id -u)" = 0 ] && "$here/install-deps.sh"
 source "$here/testbed.sh"
+[ "$(id -u)" = 0 ] && "$here/install-deps.sh"
 
 winver=${DEMO_WINVER:-win10}
 demo_dir=$BUILD_DIR/demo

@@ -2,8 +2,8 @@
 # Installs what is missing, builds, and runs every test under Wine in a throwaway prefix.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-[ "$(id -u)" = 0 ] && "$here/install-deps.sh"
 source "$here/testbed.sh"
+[ "$(id -u)" = 0 ] && "$here/install-deps.sh"
 
 testbed_build
 trap testbed_stop EXIT

@@ -2,6 +2,16 @@
 # A throwaway Wine prefix per run, copied from a template, with one Xvfb and one
 # wineserver that live exactly as long as the calling script.
 
+# Debian's Wine has no preloader to keep Wine's fixed addresses free. Its loader sits at
+# 0x7d000000 and the kernel starts the heap at random up to 1 GB above it: now and then over
+# the shared user data page at 0x7ffe0000, and that process dies as it starts ("failed to map
+# the shared user data"). Every Wine process inherits the calling script's personality: with
+# no address randomization the heap starts right after the loader.
+if [ -z "${TESSEL_NO_ASLR:-}" ]; then
+    export TESSEL_NO_ASLR=1
+    exec setarch "$(uname -m)" --addr-no-randomize bash "$0" "$@"
+fi
+
 TESSEL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$TESSEL_ROOT/build}
 WINE_ROOT=$BUILD_DIR/wine
