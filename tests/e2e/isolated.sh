@@ -11,6 +11,10 @@ testbed_prefix isolated "${TESSEL_WINVER:-win10}"
 # No sound: a beep (the "Update already in progress ..." box has one) could wait half a minute
 # for a sound server that this network cannot reach.
 wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /t REG_SZ /d '' /f >/dev/null
+# Every web page and new mail opened becomes a line of C:\opened.txt.
+for scheme in http https mailto; do
+    wine reg add "HKCR\\$scheme\\shell\\open\\command" /ve /d 'cmd.exe /c "echo %1>>C:\opened.txt"' /f >/dev/null
+done
 trap 'wineserver -k' EXIT
 failed=0
 sh "$TESSEL_ROOT/scripts/wine-test.sh" "$1" --gtest_filter='*Offline*' "${@:2}" || failed=1

@@ -10,14 +10,9 @@
 #include <winsock2.h>
 #include <dlgs.h>
 #include <tlhelp32.h>
-#include <atomic>
-#include <condition_variable>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <mutex>
-#include <optional>
-#include <thread>
+#include <future>
 
 namespace e2e {
 namespace {
@@ -25,8 +20,9 @@ namespace {
 // Where tessel_loopback (CMakeLists.txt) looks for its update: the version file and the
 // download on one site, the page that shows the internet answers on another.
 constexpr u_short SitePort = 8047, FrontPort = 8048;
-const std::string VersionPath = "/version", FrontPath = "/";
 const std::wstring DownloadUrl = L"http://127.0.0.1:8047/download";
+// Every web page and new mail Tessel opens becomes a line of this file (isolated.sh).
+constexpr wchar_t OpenedFile[] = L"C:\\opened.txt";
 
 bool RecorderRunning() {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -41,22 +37,14 @@ bool RecorderRunning() {
     return running;
 }
 
-std::string Bytes(std::initializer_list<BYTE> bytes) {
-    return std::string(bytes.begin(), bytes.end());
-}
-
 std::string Bytes(DWORD number) {
     return std::string(reinterpret_cast<const char*>(&number), sizeof number);
 }
 
-// A web server on the loopback: answers each path as told (at first the version as it is and
-// an empty front page), holds answers back on request, and lists the paths asked for.
+// A web server on the loopback, run by the test: a request waits until the test answers it.
 class WebServer {
   public:
-    struct Reply {
-        int Status = 200;
-        std::string Body;
-    };
+    // Port 0: a port of its own choosing, where no one asks.
     explicit WebServer(u_short port) {
         WSADATA data;
         WSAStartup(MAKEWORD(2, 2), &data);
@@ -64,101 +52,48 @@ class WebServer {
         BOOL reuse = TRUE;
         setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<char*>(&reuse),
                    sizeof reuse);
-        sockaddr_in at = {};
-        at.sin_family = AF_INET;
-        at.sin_port = htons(port);
+        sockaddr_in at = {AF_INET, htons(port), {}, {}};
         at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        at_ = at;
         EXPECT_EQ(0, bind(listener_, reinterpret_cast<sockaddr*>(&at), sizeof at));
         EXPECT_EQ(0, listen(listener_, 8));
-        replies_ = {{VersionPath, {200, Bytes(BuiltInVersion)}}, {FrontPath, {}}};
-        thread_ = std::thread([this] { Serve(); });
     }
-    // Wine does not wake a thread waiting in accept when its socket is closed: a last
-    // connection of its own ends the serving thread.
     ~WebServer() {
-        stopping_ = true;
-        Hold(false);
-        SOCKET last = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        connect(last, reinterpret_cast<sockaddr*>(&at_), sizeof at_);
-        thread_.join();
-        closesocket(last);
         closesocket(listener_);
         WSACleanup();
     }
-    void Answer(const std::string& path, Reply reply) {
-        std::lock_guard lock(mutex_);
-        replies_[path] = reply;
+    // Whether a request is waiting, or comes within the time.
+    bool Asked(DWORD timeoutMs = 0) {
+        fd_set ready = {1, {listener_}};
+        timeval wait = {long(timeoutMs / 1000), long(timeoutMs % 1000 * 1000)};
+        return select(0, &ready, nullptr, nullptr, &wait) == 1;
     }
-    void Hold(bool held) {
-        std::lock_guard lock(mutex_);
-        held_ = held;
-        released_.notify_all();
-    }
-    std::vector<std::string> Requests() {
-        std::lock_guard lock(mutex_);
-        return requests_;
-    }
-    bool WaitRequests(size_t count) {
-        return probe::WaitFor(IdleTimeoutMs, [&] { return Requests().size() >= count; });
+    bool Answer(int status = 200, const std::string& body = Bytes(BuiltInVersion)) {
+        if (!Asked(IdleTimeoutMs))
+            return false;
+        SOCKET client = accept(listener_, nullptr, nullptr);
+        std::string request;
+        char buffer[1024];
+        for (int got; request.find("\r\n\r\n") == std::string::npos &&
+                      (got = recv(client, buffer, sizeof buffer, 0)) > 0;)
+            request.append(buffer, got);
+        std::string answer =
+            "HTTP/1.1 " + std::to_string(status) +
+            " X\r\nConnection: close\r\nContent-Length: " + std::to_string(body.size()) +
+            "\r\n\r\n" + body;
+        send(client, answer.data(), int(answer.size()), 0);
+        closesocket(client);
+        return true;
     }
 
   private:
-    void Serve() {
-        for (SOCKET client; (client = accept(listener_, nullptr, nullptr)) != INVALID_SOCKET;) {
-            if (!stopping_)
-                Respond(client);
-            closesocket(client);
-            if (stopping_)
-                return;
-        }
-    }
-    void Respond(SOCKET client) {
-        std::string request;
-        char buffer[1024];
-        for (int got; request.find("\r\n\r\n") == std::string::npos; request.append(buffer, got))
-            if ((got = recv(client, buffer, sizeof buffer, 0)) <= 0)
-                return;
-        std::string path = request.substr(request.find(' ') + 1);
-        path.resize(path.find(' '));
-        std::unique_lock lock(mutex_);
-        requests_.push_back(path);
-        released_.wait(lock, [&] { return !held_; });
-        Reply reply = replies_.count(path) ? replies_[path] : Reply{404, "<!DOCTYPE html>"};
-        lock.unlock();
-        std::string answer =
-            "HTTP/1.1 " + std::to_string(reply.Status) +
-            " X\r\nConnection: close\r\nContent-Length: " + std::to_string(reply.Body.size()) +
-            "\r\n\r\n" + reply.Body;
-        send(client, answer.data(), int(answer.size()), 0);
-    }
-
     SOCKET listener_;
-    sockaddr_in at_;
-    std::atomic<bool> stopping_ = false;
-    std::thread thread_;
-    std::mutex mutex_;
-    std::condition_variable released_;
-    bool held_ = false;
-    std::map<std::string, WebServer::Reply> replies_;
-    std::vector<std::string> requests_;
 };
 
 class MenuBarTest : public TesselTest {
   protected:
     void SetUp() override {
         TesselTest::SetUp();
-        // Every web page and new mail Tessel opens becomes a line of opened.txt.
-        wchar_t system[MAX_PATH] = {};
-        GetSystemDirectoryW(system, MAX_PATH);
-        std::wstring command =
-            system + std::wstring(L"\\cmd.exe /c \"echo %1>>") + PathOf(L"opened.txt") + L"\"";
-        for (const wchar_t* scheme : {L"http", L"https", L"mailto"})
-            ASSERT_EQ(ERROR_SUCCESS,
-                      RegSetKeyValueW(HKEY_CLASSES_ROOT,
-                                      (scheme + std::wstring(L"\\shell\\open\\command")).c_str(),
-                                      nullptr, REG_SZ, command.c_str(),
-                                      DWORD((command.size() + 1) * sizeof(wchar_t))));
+        DeleteFileW(OpenedFile);
         RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RunKeyPath, RunValueName);
     }
     void TearDown() override {
@@ -171,7 +106,7 @@ class MenuBarTest : public TesselTest {
     }
 
     std::vector<std::string> Opened() const {
-        std::ifstream file(std::filesystem::path(PathOf(L"opened.txt")));
+        std::ifstream file{std::filesystem::path(OpenedFile)};
         std::vector<std::string> lines;
         for (std::string line; std::getline(file, line);)
             lines.push_back(line.substr(0, line.find_last_not_of("\r ") + 1));
@@ -213,55 +148,45 @@ class MenuBarTest : public TesselTest {
         ASSERT_TRUE(probe::PressButton(box, button)) << Narrow(box.Caption);
         ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return !IsWindowVisible(box.Window); }));
     }
-    // caption | text, or "" when the window is not a box.
-    static std::wstring Said(const probe::Box& box) {
-        return box.Window ? box.Caption + L" | " + box.Text : L"(no box)";
+    // Checks a box's caption and text, then answers it.
+    void Answer(const probe::Box& box, const std::wstring& caption, const std::wstring& text,
+                int button) {
+        EXPECT_EQ(Narrow(BoxText(caption, text, {})), Narrow(BoxText(box.Caption, box.Text, {})));
+        Close(box, button);
     }
 
-    // Sends command 32788 as the menu does and answers "Update already in progress ..." if it
-    // comes; true when it came.
-    bool CheckWasRunning() {
-        bool returned = false, running = false;
-        std::thread send([&] {
-            SendMessageTimeoutW(tessel_.Window(), WM_COMMAND, IDM_CHECK_UPDATES, 0, SMTO_NORMAL,
-                                IdleTimeoutMs, nullptr);
-            returned = true;
-        });
-        probe::WaitFor(IdleTimeoutMs, [&] {
-            for (const probe::Box& box : tessel_.Boxes())
-                if (box.Text == UpdateRunningMessage && box.Caption == InformationCaption)
-                    running = probe::PressButton(box, IDOK);
-            return running || returned;
-        });
-        send.join();
-        return running;
-    }
-    // Waits for the running check to end; the option is off from now on, so that asking
-    // starts no other.
+    // With the option off, asking for a check starts none: the check has ended once asking
+    // returns without "Update already in progress ..." (which holds the call until answered).
     bool WaitCheckEnded() {
         SetCheckForUpdate(0);
-        return probe::WaitFor(IdleTimeoutMs, [&] { return !CheckWasRunning(); });
+        return probe::WaitFor(IdleTimeoutMs, [&] {
+            auto asking = std::async(std::launch::async, [&] {
+                SendMessageW(tessel_.Window(), WM_COMMAND, IDM_CHECK_UPDATES, 0);
+            });
+            bool running = false;
+            probe::WaitFor(IdleTimeoutMs, [&] {
+                for (const probe::Box& box : tessel_.Boxes())
+                    running = running ||
+                              (box.Text == UpdateRunningMessage && probe::PressButton(box, IDOK));
+                return running ||
+                       asking.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+            });
+            return !running;
+        });
     }
 
-    // The File menu's "Check for &Updates ..." chosen with the keyboard in the shown window.
-    void ChooseCheckForUpdates() {
-        // Each key waits for what the one before it opened: keys typed too soon go elsewhere.
+    // Opens the File menu with the keyboard, each key once what the one before it opened is
+    // there, and reads the state of "Check for &Updates ...".
+    UINT CheckItemState() {
         SetForegroundWindow(tessel_.Window());
-        ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs,
+        EXPECT_TRUE(probe::WaitFor(ExitTimeoutMs,
                                    [&] { return GetForegroundWindow() == tessel_.Window(); }));
-        ASSERT_TRUE(tessel_.PressKeys({VK_MENU, 'F'}));
-        ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] {
-            HWND menu = FindWindowW(L"#32768", nullptr);
-            DWORD process = 0;
-            GetWindowThreadProcessId(menu, &process);
-            return menu && IsWindowVisible(menu) && process == tessel_.Pid();
-        }));
-        ASSERT_TRUE(tessel_.PressKeys({'U'}));
-    }
-
-    void ShowWindow() {
-        ASSERT_TRUE(tessel_.PostTrayDoubleClick());
-        ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return tessel_.WindowVisible(); }));
+        std::vector<probe::AgentMenuItem> items;
+        EXPECT_TRUE(tessel_.PressKeys({VK_MENU, 'F'}) && tessel_.WaitMenu(ExitTimeoutMs, &items));
+        for (const probe::AgentMenuItem& item : items)
+            if (item.Id == IDM_CHECK_UPDATES)
+                return item.State;
+        return ~0u;
     }
 
     // Chooses the menu command and, in its file dialog, the file path.
@@ -356,118 +281,80 @@ TEST_F(MenuBarTest, OptionsShowAndStoreTheLogonStartAndTheUpdateCheck) {
 }
 
 TEST_F(MenuBarTest, UpdateCheckOffersOnlyANewerVersion) {
-    const std::wstring newVersion = VersionCaption + std::wstring(L" | ") + NewVersionMessage,
-                       noConnection = ErrorCaption + std::wstring(L" | ") + ConnectionErrorMessage;
-    const std::vector<std::string> both = {VersionPath, FrontPath};
-    const WebServer::Reply down = {0, ""};
+    const std::string newer = Bytes(BuiltInVersion + 1);
     struct Case {
         const char* Name;
         DWORD Option;
-        WebServer::Reply Version; // status 0: the site is down
-        bool FrontUp;
-        std::wstring Box; // caption | text, or (no box)
-        std::vector<std::string> Asked;
+        int Status; // 0: the site is down
+        std::string Version;
+        int Asked;              // requests: the site's, then the front page's
+        const wchar_t* Caption; // of the box shown, if any
+        const wchar_t* Text;
     };
     const Case cases[] = {
-        {"same version", 1, {200, Bytes(BuiltInVersion)}, true, L"(no box)", both},
-        {"one more", 1, {200, Bytes(BuiltInVersion + 1)}, true, newVersion, both},
-        {"highest bit set", 1, {200, Bytes({0, 0, 0, 0x80})}, true, newVersion, both},
-        {"three bytes", 1, {200, Bytes({1, 0, 5})}, true, L"(no box)", both},
-        {"no version file", 1, {404, Bytes(BuiltInVersion + 1)}, true, L"(no box)", both},
-        {"site down", 1, down, true, L"(no box)", {}},
-        {"front down", 1, {200, Bytes(BuiltInVersion + 1)}, false, noConnection, {VersionPath}},
-        {"option off", 0, {200, Bytes(BuiltInVersion + 1)}, true, L"(no box)", {}},
+        {"same version", 1, 200, Bytes(BuiltInVersion), 2, nullptr, nullptr},
+        {"one more", 1, 200, newer, 2, VersionCaption, NewVersionMessage},
+        {"highest bit set", 1, 200, Bytes(0x80000000), 2, VersionCaption, NewVersionMessage},
+        {"three bytes", 1, 200, newer.substr(0, 3), 2, nullptr, nullptr},
+        {"no version file", 1, 404, newer, 2, nullptr, nullptr},
+        {"site down", 1, 0, newer, 0, nullptr, nullptr},
+        {"front down", 1, 200, newer, 1, ErrorCaption, ConnectionErrorMessage},
+        {"option off", 0, 200, newer, 0, nullptr, nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
-        std::optional<WebServer> site, front;
-        if (c.Version.Status) {
-            site.emplace(SitePort);
-            site->Answer(VersionPath, c.Version);
-        }
-        if (c.FrontUp)
-            front.emplace(FrontPort);
-        auto asked = [&] {
-            std::vector<std::string> paths;
-            for (std::optional<WebServer>* server : {&site, &front})
-                if (*server)
-                    for (const std::string& path : (*server)->Requests())
-                        paths.push_back(path);
-            return paths;
-        };
+        WebServer site(c.Status ? SitePort : 0), front(c.Asked == 1 ? 0 : FrontPort);
         SetCheckForUpdate(c.Option);
         tessel_ = probe::Target();
         ASSERT_TRUE(Start(&tessel_));
-        if (c.Box != L"(no box)") {
+        EXPECT_TRUE(c.Asked < 1 || site.Answer(c.Status, c.Version));
+        EXPECT_TRUE(c.Asked < 2 || front.Answer());
+        if (c.Caption) {
             probe::Box box = NextBox();
-            EXPECT_EQ(Narrow(c.Box), Narrow(Said(box)));
             // Owned by the main window, save the connection error's.
-            EXPECT_EQ(c.Box == newVersion ? tessel_.Window() : nullptr,
-                      GetWindow(box.Window, GW_OWNER));
-            Close(box, IDOK);
+            EXPECT_EQ(c.Asked == 2 ? tessel_.Window() : nullptr, GetWindow(box.Window, GW_OWNER));
+            Answer(box, c.Caption, c.Text, IDOK);
         }
-        ASSERT_TRUE(
-            probe::WaitFor(IdleTimeoutMs, [&] { return asked().size() >= c.Asked.size(); }));
         ASSERT_TRUE(WaitCheckEnded());
-        EXPECT_EQ(c.Asked, asked());
-        if (c.Box == newVersion) {
-            ASSERT_TRUE(WaitOpened(1));
-        }
-        EXPECT_EQ(c.Box == newVersion ? std::vector<std::string>{Narrow(DownloadUrl)}
-                                      : std::vector<std::string>{},
-                  Opened());
-        // The menu item is enabled again: choosing it starts a new check.
-        site.reset();
-        front.reset();
-        site.emplace(SitePort);
-        front.emplace(FrontPort);
-        SetCheckForUpdate(1);
-        ShowWindow();
-        ChooseCheckForUpdates();
-        EXPECT_TRUE(site->WaitRequests(1));
-        ASSERT_TRUE(WaitCheckEnded());
+        EXPECT_FALSE(site.Asked() || front.Asked());
+        const bool offered = c.Caption == VersionCaption;
+        EXPECT_TRUE(!offered || WaitOpened(1));
+        EXPECT_EQ(std::vector<std::string>(offered, Narrow(DownloadUrl)), Opened());
         ASSERT_TRUE(Quit(&tessel_));
-        DeleteFileW(PathOf(L"opened.txt").c_str());
+        DeleteFileW(OpenedFile);
     }
 }
 
 TEST_F(MenuBarTest, WhileACheckRunsItsItemIsGreyedAndTheCommandSaysSo) {
     WebServer site(SitePort), front(FrontPort);
-    site.Hold(true);
     SetCheckForUpdate(1);
     ASSERT_TRUE(Start(&tessel_));
-    ASSERT_TRUE(site.WaitRequests(1));
-    ShowWindow();
-    // A greyed item sends nothing and leaves the menu open; Alt closes it, and the About
-    // shortcut typed with it is what shows.
-    ChooseCheckForUpdates();
-    ASSERT_TRUE(tessel_.PressKeys({VK_MENU, VK_SHIFT, VK_OEM_2}));
-    probe::Box about = NextBox();
-    EXPECT_EQ("About Tessel", Narrow(about.Caption));
-    Close(about, IDOK);
+    ASSERT_TRUE(site.Asked(IdleTimeoutMs));
     tessel_.Post(WM_COMMAND, IDM_CHECK_UPDATES, 0);
     probe::Box running = NextBox();
-    EXPECT_EQ(Narrow(InformationCaption + std::wstring(L" | ") + UpdateRunningMessage),
-              Narrow(Said(running)));
     EXPECT_EQ(tessel_.Window(), GetWindow(running.Window, GW_OWNER));
-    Close(running, IDOK);
-    site.Hold(false);
+    Answer(running, InformationCaption, UpdateRunningMessage, IDOK);
+    ASSERT_TRUE(tessel_.PostTrayDoubleClick());
+    EXPECT_EQ(UINT(MFS_DISABLED), CheckItemState() & MFS_DISABLED);
+    // Alt leaves the menu whatever is highlighted in it.
+    std::vector<probe::AgentMenuItem> items;
+    ASSERT_TRUE(tessel_.PressKeys({VK_MENU}));
+    ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return !tessel_.WaitMenu(0, &items); }));
+    EXPECT_TRUE(site.Answer() && front.Answer());
     ASSERT_TRUE(WaitCheckEnded());
-    EXPECT_EQ(std::vector<std::string>{VersionPath}, site.Requests());
-    EXPECT_EQ(std::vector<std::string>{FrontPath}, front.Requests());
-    EXPECT_TRUE(Quit(&tessel_));
+    EXPECT_EQ(0u, CheckItemState() & MFS_DISABLED);
+    SetCheckForUpdate(1);
+    ASSERT_TRUE(tessel_.ChooseMenuItem(IDM_CHECK_UPDATES));
+    EXPECT_TRUE(site.Answer() && front.Answer());
+    EXPECT_TRUE(WaitCheckEnded());
 }
 
 TEST_F(MenuBarTest, OfflineNoCheckIsMade) {
     WebServer site(SitePort), front(FrontPort);
-    site.Answer(VersionPath, {200, Bytes(BuiltInVersion + 1)});
     SetCheckForUpdate(1);
     ASSERT_TRUE(Start(&tessel_));
     ASSERT_TRUE(WaitCheckEnded());
-    EXPECT_TRUE(site.Requests().empty());
-    EXPECT_TRUE(front.Requests().empty());
-    EXPECT_TRUE(tessel_.Boxes().empty());
-    EXPECT_TRUE(Quit(&tessel_));
+    EXPECT_FALSE(site.Asked() || front.Asked());
 }
 
 TEST_F(MenuBarTest, ExportAndImportMoveTheWholeSubtreeThroughTheRegistryTool) {
@@ -476,76 +363,45 @@ TEST_F(MenuBarTest, ExportAndImportMoveTheWholeSubtreeThroughTheRegistryTool) {
     std::ofstream(std::filesystem::path(junk)) << "not a registry file";
     const std::wstring other = std::wstring(BaseKeyPath) + L"\\another user";
     SetFlag(PathOf(L"a.vhd"), StartupFlagOff);
-    SetFlag(PathOf(L"b.vhd"), StartupFlagOff);
-    SetCheckForUpdate(0);
     ASSERT_EQ(ERROR_SUCCESS,
               RegSetKeyValueW(HKEY_LOCAL_MACHINE, other.c_str(), L"C:\\c.vhd", REG_SZ, L"+", 4));
     const auto mine = ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath()),
                theirs = ReadValues(HKEY_LOCAL_MACHINE, other);
     ASSERT_TRUE(Start(&tessel_));
-
     // An existing file is overwritten without a question.
-    probe::Box box = ChooseFile(IDM_EXPORT_SETTINGS, file);
-    EXPECT_EQ(Narrow(DoneCaption + std::wstring(L" | ") + ExportDoneMessage), Narrow(Said(box)));
-    Close(box, IDOK);
-
+    Answer(ChooseFile(IDM_EXPORT_SETTINGS, file), DoneCaption, ExportDoneMessage, IDOK);
     DeleteTree(HKEY_LOCAL_MACHINE, BaseKeyPath);
-    box = ChooseFile(IDM_IMPORT_SETTINGS, file);
-    EXPECT_EQ(Narrow(ConfirmationCaption + std::wstring(L" | ") + ImportQuestion),
-              Narrow(Said(box)));
-    Close(box, IDNO);
+    Answer(ChooseFile(IDM_IMPORT_SETTINGS, file), ConfirmationCaption, ImportQuestion, IDNO);
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, BaseKeyPath));
-    box = ChooseFile(IDM_IMPORT_SETTINGS, file);
-    Close(box, IDYES);
-    box = NextBox(box.Window);
-    EXPECT_EQ(Narrow(DoneCaption + std::wstring(L" | ") + ImportDoneMessage), Narrow(Said(box)));
-    Close(box, IDOK);
+    for (const auto& [path, done] :
+         {std::pair(file, ImportDoneMessage), {junk, ImportErrorMessage}}) {
+        probe::Box question = ChooseFile(IDM_IMPORT_SETTINGS, path);
+        Close(question, IDYES);
+        Answer(NextBox(question.Window), done == ImportDoneMessage ? DoneCaption : ErrorCaption,
+               done, IDOK);
+    }
     EXPECT_EQ(mine, ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath()));
     EXPECT_EQ(theirs, ReadValues(HKEY_LOCAL_MACHINE, other));
-
-    box = ChooseFile(IDM_IMPORT_SETTINGS, junk);
-    Close(box, IDYES);
-    box = NextBox(box.Window);
-    EXPECT_EQ(Narrow(ErrorCaption + std::wstring(L" | ") + ImportErrorMessage), Narrow(Said(box)));
-    Close(box, IDOK);
-    EXPECT_TRUE(Opened().empty());
-    EXPECT_TRUE(Quit(&tessel_));
 }
-
-// Input to the dialog in front, in one stream: a key reaches it before a later click does.
-void Send(std::vector<INPUT> inputs) {
-    SendInput(UINT(inputs.size()), inputs.data(), sizeof(INPUT));
-}
-
-void Type(WORD key) {
-    INPUT down = {}, up = {};
-    down.type = up.type = INPUT_KEYBOARD;
-    down.ki.wVk = up.ki.wVk = key;
-    up.ki.dwFlags = KEYEVENTF_KEYUP;
-    Send({down, up});
-}
-
-void ClickLink(HWND dialog, int id) {
-    SetForegroundWindow(dialog);
-    ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return GetForegroundWindow() == dialog; }));
+// A click on a control, as the mouse sends it.
+std::vector<INPUT> Click(HWND dialog, int id) {
     POINT at = {4, 4};
     ClientToScreen(GetDlgItem(dialog, id), &at);
-    INPUT move = {}, down, up;
-    move.type = INPUT_MOUSE;
-    move.mi.dx = MulDiv(at.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
-    move.mi.dy = MulDiv(at.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
-    move.mi.dwFlags = MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
-    down = up = move;
-    down.mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
-    up.mi.dwFlags |= MOUSEEVENTF_LEFTUP;
-    Send({move, down, up});
+    INPUT input = {INPUT_MOUSE, {}};
+    input.mi.dx = MulDiv(at.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+    input.mi.dy = MulDiv(at.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+    std::vector<INPUT> inputs;
+    for (DWORD button : {0, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP}) {
+        input.mi.dwFlags = MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE | button;
+        inputs.push_back(input);
+    }
+    return inputs;
 }
 
 TEST_F(MenuBarTest, AboutLinksOpenOnAClickOnly) {
     const std::wstring version = L"Tessel version " + std::to_wstring(BuiltInVersion >> 24) + L"." +
                                  std::to_wstring((BuiltInVersion >> 16) & 0xFF);
     ASSERT_TRUE(Start(&tessel_));
-    ShowWindow();
     tessel_.Post(WM_COMMAND, IDM_ABOUT, 0);
     probe::Box about = NextBox();
     bool shown = false;
@@ -556,9 +412,14 @@ TEST_F(MenuBarTest, AboutLinksOpenOnAClickOnly) {
         shown = shown || version == text;
     }
     EXPECT_TRUE(shown) << Narrow(version);
-    ClickLink(about.Window, IDC_DONATION_LINK);
+    SetForegroundWindow(about.Window);
+    ASSERT_TRUE(
+        probe::WaitFor(ExitTimeoutMs, [&] { return GetForegroundWindow() == about.Window; }));
+    std::vector<INPUT> inputs = Click(about.Window, IDC_DONATION_LINK);
+    SendInput(UINT(inputs.size()), inputs.data(), sizeof(INPUT));
     ASSERT_TRUE(WaitOpened(1));
-    // Enter on the focused link opens nothing.
+    // Enter on the focused link opens nothing: the click after it, in the same input
+    // stream, is handled after it.
     SetForegroundWindow(about.Window);
     ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] {
         GUITHREADINFO info = {};
@@ -566,15 +427,16 @@ TEST_F(MenuBarTest, AboutLinksOpenOnAClickOnly) {
         return GetGUIThreadInfo(GetWindowThreadProcessId(about.Window, nullptr), &info) &&
                info.hwndFocus == GetDlgItem(about.Window, IDC_DONATION_LINK);
     }));
-    Type(VK_RETURN);
-    ClickLink(about.Window, IDC_SUPPORT_LINK);
+    inputs = Click(about.Window, IDC_SUPPORT_LINK);
+    inputs.insert(inputs.begin(), 2, INPUT{INPUT_KEYBOARD, {}});
+    inputs[0].ki.wVk = inputs[1].ki.wVk = VK_RETURN;
+    inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(UINT(inputs.size()), inputs.data(), sizeof(INPUT));
     ASSERT_TRUE(WaitOpened(2));
     EXPECT_EQ((std::vector<std::string>{Narrow(TESSEL_DONATION_URL),
                                         "mailto:" + Narrow(TESSEL_SUPPORT_EMAIL)}),
               Opened());
     EXPECT_TRUE(IsWindowVisible(about.Window));
-    Close(about, IDOK);
-    EXPECT_TRUE(Quit(&tessel_));
 }
 
 } // namespace
