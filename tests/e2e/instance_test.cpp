@@ -1,4 +1,4 @@
-// The running program as a black box: a first start, the tray icon and the window, the
+// The running program as a black box: the tray icon and the window, a first start's list, the
 // Exit question, the About shortcuts, and a second start.
 #include "e2e_fixture.h"
 #include "app/mainwindow.h"
@@ -22,19 +22,6 @@ bool PrivilegeEnabled(HANDLE process, const wchar_t* name) {
     return enabled;
 }
 
-TEST_F(InstanceTest, FirstStartMakesTheUserKeyAndEnablesItsPrivileges) {
-    ASSERT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, BaseKeyPath));
-    probe::Target tessel;
-    ASSERT_TRUE(Start(&tessel));
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, UserSettingsPath())) << Narrow(UserSettingsPath());
-    // A fresh user key holds nothing until the user adds an image.
-    EXPECT_TRUE(ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath()).empty());
-    EXPECT_EQ(0, tessel.RowCount());
-    for (const wchar_t* privilege : {SE_BACKUP_NAME, SE_RESTORE_NAME})
-        EXPECT_TRUE(PrivilegeEnabled(tessel.Process(), privilege)) << Narrow(privilege);
-    EXPECT_TRUE(Quit(&tessel));
-}
-
 // What a restart of the shell does to every icon: the shell forgets it.
 void DropTrayIcon(HWND window) {
     NOTIFYICONDATAW icon = {};
@@ -43,8 +30,10 @@ void DropTrayIcon(HWND window) {
     Shell_NotifyIconW(NIM_DELETE, &icon);
 }
 
-TEST_F(InstanceTest, TrayIconIsThereExactlyWhileTheWindowIsHidden) {
+// Then Exit from the menu, answered as a user would: No keeps Tessel running, Yes ends it.
+TEST_F(InstanceTest, TrayIconIsThereExactlyWhileTheWindowIsHiddenAndExitAsksWithNoAsDefault) {
     const UINT shellRestarted = RegisterWindowMessageW(L"TaskbarCreated");
+    const std::wstring question = BoxText(QuestionCaption, ExitQuestion, {IDYES, IDNO});
     const std::vector<Msg> steps = {
         {WM_APP_TRAY, Sent | LParam, 0, WM_LBUTTONDOWN},
         {WM_APP_TRAY, Sent | LParam, 0, WM_LBUTTONUP},
@@ -66,6 +55,16 @@ TEST_F(InstanceTest, TrayIconIsThereExactlyWhileTheWindowIsHidden) {
         {WM_SYSCOMMAND, Sent | WParam, SC_MINIMIZE},
         {WindowHidden, Seen},
         {TrayIconAdded, Seen},
+        {WM_COMMAND, Posted | WParam, IDM_EXIT},
+        {BoxShown, Seen | WParam | LParam, IDNO, 1, question},
+        {WM_COMMAND, Posted | WParam, IDNO},
+        {BoxClosed, Seen},
+        {WM_COMMAND, Posted | WParam, IDM_EXIT},
+        {BoxShown, Seen | WParam | LParam, IDNO, 1, question},
+        {WM_COMMAND, Posted | WParam, IDYES},
+        {BoxClosed, Seen},
+        {TrayIconRemoved, Seen | Optional}, // seen only when the ending is caught half way
+        {ProcessEnded, Seen | WParam, 1},
     };
     probe::Target tessel;
     ASSERT_TRUE(Start(&tessel));
@@ -75,16 +74,26 @@ TEST_F(InstanceTest, TrayIconIsThereExactlyWhileTheWindowIsHidden) {
             DropTrayIcon(tessel.Window());
         if (step.Flags & Sent)
             user.Send(step.Message, step.WParam, step.LParam);
+        else if (step.Flags & Posted && step.WParam == IDM_EXIT)
+            user.Post(WM_COMMAND, IDM_EXIT);
+        else if (step.Flags & Posted)
+            user.Press(int(step.WParam));
     }
+    user.WaitEnd();
     EXPECT_TRUE(user.Sequence().Matches(steps, "tray"));
-    EXPECT_TRUE(Quit(&tessel));
 }
 
-// The list as a user meets it: its columns, check boxes and full-row selection, a target for
-// dropped files, filling the window at every size, the window never smaller than its minimum.
-TEST_F(InstanceTest, ListFillsTheShownWindowWithItsColumns) {
+// A first start as a user meets it: an empty user key made, the privileges enabled; the list
+// with its columns, check boxes and full-row selection, a target for dropped files, filling
+// the window at every size, the window never smaller than its minimum.
+TEST_F(InstanceTest, FirstStartShowsAnEmptyListFillingTheWindow) {
     probe::Target tessel;
     ASSERT_TRUE(Start(&tessel));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, UserSettingsPath()));
+    EXPECT_TRUE(ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath()).empty());
+    EXPECT_EQ(0, tessel.RowCount());
+    for (const wchar_t* privilege : {SE_BACKUP_NAME, SE_RESTORE_NAME})
+        EXPECT_TRUE(PrivilegeEnabled(tessel.Process(), privilege)) << Narrow(privilege);
     EXPECT_EQ((std::vector<std::wstring>{PathColumnTitle, StatusColumnTitle, StartupColumnTitle}),
               tessel.ColumnTitles());
     EXPECT_EQ(LRESULT(DiskListExStyle),
@@ -113,56 +122,25 @@ TEST_F(InstanceTest, ListFillsTheShownWindowWithItsColumns) {
     EXPECT_TRUE(Quit(&tessel));
 }
 
-// Exit from the menu, answered as a user would: No keeps Tessel running, Yes ends it.
-TEST_F(InstanceTest, ExitAsksWithNoAsDefault) {
-    const std::wstring question = BoxText(QuestionCaption, ExitQuestion, {IDYES, IDNO});
-    probe::Target tessel;
-    ASSERT_TRUE(Start(&tessel));
-    Observer user(&tessel);
-    user.Post(WM_COMMAND, IDM_EXIT);
-    user.Press(IDNO);
-    user.Post(WM_COMMAND, IDM_EXIT);
-    user.Press(IDYES);
-    user.WaitEnd();
-    EXPECT_TRUE(user.Sequence().Matches({{WM_COMMAND, Posted | WParam, IDM_EXIT},
-                                         {BoxShown, Seen | WParam | LParam, IDNO, 1, question},
-                                         {WM_COMMAND, Posted | WParam, IDNO},
-                                         {BoxClosed, Seen},
-                                         {WM_COMMAND, Posted | WParam, IDM_EXIT},
-                                         {BoxShown, Seen | WParam | LParam, IDNO, 1, question},
-                                         {WM_COMMAND, Posted | WParam, IDYES},
-                                         {BoxClosed, Seen},
-                                         // Seen only when the ending is caught half way.
-                                         {TrayIconRemoved, Seen | Optional},
-                                         {ProcessEnded, Seen | WParam, 1}},
-                                        "Exit"));
-}
-
-// Alt with "?" or "/", typed into the list of the shown window, opens the box the menu's
-// About opens.
+// Alt with "?" or "/", typed into the list of the shown window, opens About.
 TEST_F(InstanceTest, AltQuestionMarkAndAltSlashOpenAbout) {
     probe::Target tessel;
     ASSERT_TRUE(Start(&tessel));
     Observer user(&tessel);
     user.Send(WM_APP_TRAY, 0, WM_LBUTTONDBLCLK);
-    user.Post(WM_COMMAND, IDM_ABOUT);
-    user.Press(IDOK);
     user.Click(L"into the list", tessel.List(), {100, 100});
     user.Keys(L"Alt+?", {VK_MENU, VK_SHIFT, VK_OEM_2});
     user.Press(IDOK);
     user.Keys(L"Alt+/", {VK_MENU, VK_OEM_2});
     user.Press(IDOK);
     const std::vector<Msg>& seen = user.Sequence().Messages();
-    ASSERT_GT(seen.size(), 4u);
-    const Msg about = {BoxShown, Seen | LParam, 0, 1, seen[4].Text};
+    ASSERT_GT(seen.size(), 5u);
+    EXPECT_EQ(0u, seen[5].Text.rfind(L"About Tessel | ", 0)) << Narrow(seen[5].Text);
+    const Msg about = {BoxShown, Seen | LParam, 0, 1, seen[5].Text};
     const Msg ok = {WM_COMMAND, Posted | WParam, IDOK}, closed = {BoxClosed, Seen};
     EXPECT_TRUE(user.Sequence().Matches({{WM_APP_TRAY, Sent},
                                          {WindowShown, Seen},
                                          {TrayIconRemoved, Seen},
-                                         {WM_COMMAND, Posted | WParam, IDM_ABOUT},
-                                         about,
-                                         ok,
-                                         closed,
                                          {WM_LBUTTONDOWN, Posted},
                                          {WM_KEYDOWN, Posted, 0, 0, L"Alt+?"},
                                          about,

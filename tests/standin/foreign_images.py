@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """The stand-in service and the image maker checked against tools nobody here wrote.
 
-QEMU (qemu-img, qemu-io) and genisoimage make images; the stand-in, through `standinctl
-info|compact` under Wine, must report what they report and keep their content when it
-compacts. mkimage's images must be taken for their own type as Tessel probes them (VHD,
-VHDX, then ISO), be read by QEMU and isoinfo, and keep their content through compaction.
+QEMU (qemu-img, qemu-io), genisoimage and mkimage make images; the stand-in, through
+`standinctl info|compact` under Wine, must take each for its own type as Tessel probes them
+(VHD, VHDX, then ISO) and report what its maker and QEMU say, and QEMU must find a dynamic
+image's content unchanged after the stand-in compacts it.
 
 usage: foreign_images.py STANDINCTL.EXE MKIMAGE.EXE
 """
@@ -17,6 +17,30 @@ import sys
 import tempfile
 
 failed = []
+M = 1 << 20
+# Data, a zero run and data again, so that compaction has blocks to give back.
+WRITES = " && qemu-io -f {f} -c 'write -P 0x55 0 1M' -c 'write -P 0 4M 4M' -c 'write -P 0x33 10M 3M' {p}"
+QEMU = "qemu-img create -q -f {f} -o subformat="
+MKIMAGE = "wine {mkimage} "
+# name, how it is made ({p}: its path, {w}: as Wine names it), QEMU's format (None: not QEMU's
+# to read), device and subtype the stand-in reports (None: no image), virtual size (None: as
+# QEMU or the file's size says); the dynamic ones (subtype 3) are compacted.
+IMAGES = [
+    ("d.vhd", QEMU + "dynamic {p} 64M" + WRITES, "vpc", 2, 3, None),
+    ("f.vhd", QEMU + "fixed,force_size=on {p} 16M", "vpc", 2, 2, None),
+    ("d.vhdx", QEMU + "dynamic,block_size=8M {p} 128M" + WRITES, "vhdx", 3, 3, None),
+    ("f.vhdx", QEMU + "fixed {p} 16M", "vhdx", 3, 2, None),
+    ("cd.iso", "genisoimage -quiet -o {p} {content}", None, 1, 2, None),
+    ("hybrid.iso", "genisoimage -quiet -udf -o {p} {content}", None, 1, 2, None),
+    ("gen-vhd-fixed", MKIMAGE + "vhd-fixed {w} --size 48M --pattern D.D", "vpc", 2, 2, 48 * M),
+    ("gen-vhd-dynamic", MKIMAGE + "vhd-dynamic {w} --size 48M --pattern DZ.ZD", "vpc", 2, 3, 48 * M),
+    ("gen-vhd-differencing", MKIMAGE + "vhd-differencing {w} --parent {parent} --pattern D", None, 2, 4, 48 * M),
+    ("gen-vhdx-fixed", MKIMAGE + "vhdx-fixed {w} --size 48M --block 8M --pattern D", "vhdx", 3, 2, 48 * M),
+    ("gen-vhdx-dynamic", MKIMAGE + "vhdx-dynamic {w} --size 48M --block 8M --pattern DZ.ZD", "vhdx", 3, 3, 48 * M),
+    ("gen-iso9660", MKIMAGE + "iso9660 {w} --size 48M", None, 1, 2, 48 * M),
+    ("gen-iso-udf", MKIMAGE + "iso-udf {w} --size 48M", None, 1, 2, 48 * M),
+    ("gen-text", MKIMAGE + "text {w}", None, None, None, None),
+]
 
 
 def check(name, ok, detail=""):
@@ -25,8 +49,9 @@ def check(name, ok, detail=""):
         failed.append(name)
 
 
-def run(*args):
-    return subprocess.run(args, capture_output=True, text=True, stdin=subprocess.DEVNULL)
+def run(*args, shell=False):
+    return subprocess.run(args[0] if shell else args, shell=shell, capture_output=True, text=True,
+                          stdin=subprocess.DEVNULL)
 
 
 def wine(exe, *args):
@@ -39,51 +64,25 @@ def win(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def qemu_info(path, fmt):
-    done = run("qemu-img", "info", "-f", fmt, "--output=json", path)
-    return json.loads(done.stdout) if done.returncode == 0 else {"error": done.stderr}
-
-
-def foreign_images(folder):
-    """(name, path, qemu format or None, device, subtype) for images made by other tools."""
-    def qemu(name, fmt, options, size, data=False):
-        path = os.path.join(folder, name)
-        run("qemu-img", "create", "-q", "-f", fmt, "-o", options, path, size)
-        for w in ("write -P 0x55 0 1M", "write -P 0 4M 4M", "write -P 0x33 10M 3M") if data else ():
-            run("qemu-io", "-f", fmt, "-c", w, path)
-        return path
-
-    images = [("vpc-dynamic", qemu("d.vhd", "vpc", "subformat=dynamic", "64M", True), "vpc", 2, 3),
-              ("vpc-fixed", qemu("f.vhd", "vpc", "subformat=fixed,force_size=on", "16M"), "vpc", 2, 2),
-              ("vhdx-dynamic", qemu("d.vhdx", "vhdx", "subformat=dynamic,block_size=8M", "128M", True), "vhdx", 3, 3),
-              ("vhdx-fixed", qemu("f.vhdx", "vhdx", "subformat=fixed", "16M"), "vhdx", 3, 2)]
-    content = os.path.join(folder, "content")
-    os.makedirs(content)
-    with open(os.path.join(content, "readme.txt"), "w") as f:
-        f.write("hello\n")
-    for name, extra in (("cd.iso", []), ("hybrid.iso", ["-udf"])):
-        run("genisoimage", "-quiet", *extra, "-o", os.path.join(folder, name), content)
-        images.append((name, os.path.join(folder, name), None, 1, 2))
-    return images
-
-
-def test_reports(ctl, images):
-    for name, path, fmt, device, subtype in images:
-        code, out = wine(ctl, "info", win(path))
-        info = {k: int(v) for k, v in re.findall(r"(\w+)=(\d+)", out)}
-        expected = {"device": device, "subtype": subtype, "physical": os.path.getsize(path)}
-        if fmt:
-            q = qemu_info(path, fmt)
-            expected.update(virtual=q["virtual-size"], sector=512,
-                            block=0 if subtype == 2 else q.get("cluster-size", 0))
-        else:
-            expected.update(virtual=os.path.getsize(path), block=0, sector=2048)
-        wrong = {k: (info.get(k), v) for k, v in expected.items() if info.get(k) != v}
-        check(f"{name} reported as its maker says", code == 0 and not wrong, out if code else wrong)
-
-
-def test_compaction(ctl, images):
-    for name, path, fmt in images:
+def check_image(ctl, name, path, fmt, device, subtype, size):
+    code, out = wine(ctl, "info", win(path))
+    info = {k: int(v) for k, v in re.findall(r"(\w+)=(\d+)", out)}
+    expected = {"device": device, "subtype": subtype}
+    if fmt:
+        q = run("qemu-img", "info", "-f", fmt, "--output=json", path)
+        q = json.loads(q.stdout) if q.returncode == 0 else {"error": q.stderr}
+        check(f"{name} read by QEMU", size in (None, q.get("virtual-size")), q)
+        expected.update(virtual=q.get("virtual-size"), sector=512,
+                        block=0 if subtype == 2 else q.get("cluster-size", 0))
+    elif device == 1:
+        expected.update(virtual=size or os.path.getsize(path), sector=2048, block=0)
+    elif device:
+        expected.update(virtual=size, sector=512)
+    if device:
+        expected.update(physical=os.path.getsize(path))
+    wrong = {k: (info.get(k), v) for k, v in expected.items() if info.get(k) != v}
+    check(f"{name} reported as its maker says", not wrong, out if code else wrong)
+    if subtype == 3:
         original = path + ".orig"
         shutil.copyfile(path, original)
         code, out = wine(ctl, "compact", win(path))
@@ -93,38 +92,6 @@ def test_compaction(ctl, images):
         if fmt == "vhdx":
             checked = run("qemu-img", "check", "-f", fmt, path)
             check(f"{name} passes qemu-img check", checked.returncode == 0, checked.stdout)
-
-
-def generated(ctl, mkimage, folder):
-    """mkimage's images, each taken by the stand-in for its own type, as Tessel probes them,
-    and read by QEMU or isoinfo. Returns (name, path, qemu format) of the dynamic ones."""
-    parent = os.path.join(folder, "gen-parent.vhd")
-    code, out = wine(mkimage, "vhd-dynamic", win(parent), "--size", "48M")
-    check("mkimage parent made", code == 0, f"exit status {code}: {out}")
-    images = []
-    for kind, fmt, device, subtype, options in (
-            ("vhd-fixed", "vpc", 2, 2, ["--size", "48M", "--pattern", "D.D"]),
-            ("vhd-dynamic", "vpc", 2, 3, ["--size", "48M", "--pattern", "DZ.ZD"]),
-            ("vhd-differencing", None, 2, 4, ["--parent", win(parent), "--pattern", "D"]),
-            ("vhdx-fixed", "vhdx", 3, 2, ["--size", "48M", "--block", "8M", "--pattern", "D"]),
-            ("vhdx-dynamic", "vhdx", 3, 3, ["--size", "48M", "--block", "8M", "--pattern", "DZ.ZD"]),
-            ("iso9660", None, 1, 2, ["--size", "48M"]), ("iso-udf", None, 1, 2, ["--size", "48M"]),
-            ("text", None, None, None, [])):
-        path = os.path.join(folder, "gen-" + kind)
-        code, out = wine(mkimage, kind, win(path), *options)
-        check(f"mkimage {kind} made", code == 0, f"exit status {code}: {out}")
-        code, out = wine(ctl, "info", win(path))
-        info = {k: int(v) for k, v in re.findall(r"(\w+)=(\d+)", out)}
-        taken = info.get("device") == device and info.get("subtype") == subtype
-        check(f"mkimage {kind} taken as device {device}", taken and info.get("virtual", 48 << 20) == 48 << 20, out)
-        if fmt:
-            info = qemu_info(path, fmt)
-            check(f"mkimage {kind} read by QEMU", info.get("virtual-size") == 48 << 20, info)
-            if subtype == 3:
-                images.append(("mkimage " + kind, path, fmt))
-    described = run("isoinfo", "-d", "-i", os.path.join(folder, "gen-iso9660")).stdout
-    check("mkimage iso9660 read by isoinfo", "Volume size is: 24576" in described, described)
-    return images
 
 
 def main():
@@ -138,10 +105,20 @@ def main():
     subprocess.run(["wine", ctl, "list"], **quiet)
     with tempfile.TemporaryDirectory(prefix="foreign-images-") as folder:
         os.environ["VIRTDISK_STANDIN_STATE"] = win(os.path.join(folder, "state"))
-        images = foreign_images(folder)
-        test_reports(ctl, images)
-        test_compaction(ctl, [(n, p, f) for n, p, f, _, subtype in images if subtype == 3])
-        test_compaction(ctl, generated(ctl, mkimage, folder))
+        content, parent = os.path.join(folder, "content"), os.path.join(folder, "gen-parent.vhd")
+        os.makedirs(content)
+        with open(os.path.join(content, "readme.txt"), "w") as f:
+            f.write("hello\n")
+        code, out = wine(mkimage, "vhd-dynamic", win(parent), "--size", "48M")
+        check("mkimage parent made", code == 0, f"exit status {code}: {out}")
+        for name, how, fmt, device, subtype, size in IMAGES:
+            path = os.path.join(folder, name)
+            made = run(how.format(p=path, w=f"'{win(path)}'", f=fmt, content=content, mkimage=mkimage,
+                                  parent=f"'{win(parent)}'"), shell=True)
+            check(f"{name} made", made.returncode == 0, made.stdout + made.stderr)
+            check_image(ctl, name, path, fmt, device, subtype, size)
+        described = run("isoinfo", "-d", "-i", os.path.join(folder, "gen-iso9660")).stdout
+        check("mkimage iso9660 read by isoinfo", "Volume size is: 24576" in described, described)
     print(f"{len(failed)} failed")
     return 1 if failed else 0
 
