@@ -1,5 +1,5 @@
-// What no user sees from outside: the information record filled afresh, and the icon of the
-// box that names an unknown code.
+// What no user sees from outside: the information record filled afresh, the error box's icon,
+// and the box that names an unknown code.
 #include "app/globals.h"
 #include "helpers.h"
 #include "imagegen.h"
@@ -30,17 +30,21 @@ TEST(DiskImage, InformationQueryFillsTheWholeRecordAfresh) {
     CloseHandle(image);
 }
 
-// Known codes and their system texts are seen end to end; only here is the icon told.
-TEST(ErrorBox, NamesAnUnknownCodeWithTheErrorIcon) {
-    BoxAnswerer answerer;
-    ShowSystemError(Planted);
-    ASSERT_EQ(1u, answerer.Boxes().size());
-    const ShownBox& box = answerer.Boxes()[0];
-    EXPECT_EQ(ErrorCaption, box.Caption);
-    EXPECT_EQ(L"Unknown error 3773873903 (0xE0F0BEEF).", box.Text);
-    EXPECT_EQ(UINT(MB_ICONERROR), box.Icon);
-    EXPECT_EQ(std::vector<int>{IDOK}, box.Buttons);
-    EXPECT_EQ(nullptr, box.Owner);
+// The texts of known codes are read end to end; only here is the icon told.
+TEST(ErrorBox, ShowsTheSystemTextOrNamesAnUnknownCodeWithTheErrorIcon) {
+    for (DWORD code : {DWORD(ERROR_ACCESS_DENIED), Planted}) {
+        BoxAnswerer answerer;
+        ShowSystemError(code);
+        ASSERT_EQ(1u, answerer.Boxes().size());
+        const ShownBox& box = answerer.Boxes()[0];
+        EXPECT_EQ(ErrorCaption, box.Caption);
+        if (code == Planted) {
+            EXPECT_EQ(L"Unknown error 3773873903 (0xE0F0BEEF).", box.Text);
+        }
+        EXPECT_EQ(UINT(MB_ICONERROR), box.Icon) << code;
+        EXPECT_EQ(std::vector<int>{IDOK}, box.Buttons);
+        EXPECT_EQ(nullptr, box.Owner);
+    }
 }
 
 } // namespace
