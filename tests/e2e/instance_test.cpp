@@ -30,7 +30,8 @@ void DropTrayIcon(HWND window) {
     Shell_NotifyIconW(NIM_DELETE, &icon);
 }
 
-// Then Exit from the menu, answered as a user would: No keeps Tessel running, Yes ends it.
+// The tray icon is there exactly while the window is hidden; then Exit, answered as a user
+// would: No keeps Tessel running, Yes ends it.
 TEST_F(InstanceTest, TrayIconIsThereExactlyWhileTheWindowIsHiddenAndExitAsksWithNoAsDefault) {
     const UINT shellRestarted = RegisterWindowMessageW(L"TaskbarCreated");
     const std::wstring question = BoxText(QuestionCaption, ExitQuestion, {IDYES, IDNO});

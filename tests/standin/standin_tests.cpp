@@ -1,5 +1,6 @@
 // The stand-in virtual disk service, for what Tessel's tests rely on and would not notice
-// going wrong: the refusals of sharing and attach state, and the ledger of attachments.
+// going wrong: the refusals of sharing and attach state, the ledger of attachments, and a
+// planted fault used up by one call.
 // Image types and content-keeping compaction are checked against QEMU by foreign_images.py.
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -111,6 +112,15 @@ TEST_F(StandinTest, ADetachEndsOnlyItsOwnAttachmentAndOneLedgerListsThemAll) {
         EXPECT_EQ(expected, listed)
             << (s.Attach ? "after attaching " : "after detaching ") << s.Image;
     }
+}
+
+// Tessel's tests see a planted code come through, but not that it stays planted.
+TEST_F(StandinTest, APlantedFaultFailsTheNextCallOfItsImageOnly) {
+    std::wstring path = Make(L"f.vhd", Kind::VhdDynamic), other = Make(L"o.vhd", Kind::VhdFixed);
+    ASSERT_TRUE(standin::InjectFault(standin::Operation::Open, path, 0xE0F0BEEF));
+    EXPECT_EQ(0u, Open(other, Vhd));
+    EXPECT_EQ(0xE0F0BEEFu, Open(path, Vhd));
+    EXPECT_EQ(0u, Open(path, Vhd));
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 // What no user sees from outside: the information record filled afresh, the error box's icon,
-// and the box that names an unknown code.
+// and the box that names an unknown code; and the open's code kept for its box.
 #include "app/globals.h"
 #include "helpers.h"
 #include "imagegen.h"
@@ -11,12 +11,16 @@ namespace {
 
 constexpr DWORD Untouched = 0xDEADBEEF, Planted = 0xE0F0BEEF;
 
-TEST(DiskImage, InformationQueryFillsTheWholeRecordAfresh) {
+TEST(DiskImage, OpenKeepsTheServiceCodeAndTheInformationQueryFillsTheRecordAfresh) {
     TempFolder folder;
     UseStandinFolder(folder);
     const std::wstring path = folder.PathOf(L"image.vhd");
     ASSERT_EQ(0u, imagegen::CreateImage(path, imagegen::Kind::VhdDynamic));
     HANDLE image = nullptr;
+    // Until the fault sweep covers the open, its code for the error box is checked here.
+    ASSERT_TRUE(standin::InjectFault(standin::Operation::Open, path, Planted));
+    EXPECT_EQ(0, OpenDiskImage(path.c_str(), &image));
+    EXPECT_EQ(Planted, App.LastDiskError);
     ASSERT_EQ(1, OpenDiskImage(path.c_str(), &image));
     App.LastDiskError = Untouched;
     FillMemory(&App.DiskInfo, sizeof App.DiskInfo, 0xA5);
