@@ -1,6 +1,6 @@
-// A start on a list nobody would write by hand: names of every odd shape, device names, and data of
-// a type and size no row takes. Tessel starts, shows what it can, keeps every value as it was, and
-// never hands the disk service a device or a name that depends on where it runs.
+// A start on a list nobody would write by hand: names of every odd shape, device names, and
+// data of every type and size. Tessel starts, shows what it can, keeps every value as it
+// was, and never hands the disk service a device or a name that depends on where it runs.
 #include "e2e_fixture.h"
 #include <algorithm>
 
@@ -17,6 +17,10 @@ struct Case {
     bool Reaches;          // the service may be asked to open it
 };
 
+std::vector<BYTE> Bytes(size_t count, BYTE fill) {
+    return std::vector<BYTE>(count, fill);
+}
+
 std::vector<probe::Row> SortedByPath(std::vector<probe::Row> rows) {
     std::sort(rows.begin(), rows.end(), [](auto& a, auto& b) { return a.Path < b.Path; });
     return rows;
@@ -29,6 +33,8 @@ TEST_F(HostileTest, StartsKeepsEveryValueAndOpensNoDevice) {
     longest += std::wstring(16383 - longest.size(), L'l');
     const Case cases[] = {
         {longest, REG_SZ, on, StatusOpenError, true},
+        {PathOf(L"q\"uote.vhd"), REG_SZ, on, StatusOpenError, true},
+        {MakeImage(L"s;emi;colon.vhd", imagegen::Kind::VhdFixed), REG_SZ, on, StatusMounted, true},
         {MakeImage(L"Диск-磁盘-ディスク.vhd", imagegen::Kind::VhdFixed), REG_SZ, on, StatusMounted,
          true},
         // The system drops trailing blanks from a file name: the image without them mounts.
@@ -38,15 +44,25 @@ TEST_F(HostileTest, StartsKeepsEveryValueAndOpensNoDevice) {
          StatusMounted, true},
         {L"\\\\no-such-server\\share\\unc.vhd", REG_SZ, on, StatusOpenError, true},
         {L"\\\\.\\PhysicalDrive0", REG_SZ, on, StatusOpenError, false},
+        {L"//./PhysicalDrive1", REG_SZ, on, StatusOpenError, false},
+        {L"\\\\.\\C:", REG_SZ, on, StatusOpenError, false},
         {L"\\\\?\\GLOBALROOT\\Device\\Harddisk0\\Partition0", REG_SZ, on, StatusOpenError, false},
         {PathOf(L"COM1.vhd"), REG_SZ, on, StatusOpenError, false},
         {PathOf(L"nul .iso"), REG_SZ, on, StatusOpenError, false},
         {L"relative.vhd", REG_SZ, on, StatusOpenError, false},
+        {L"..\\up.vhd", REG_SZ, on, StatusOpenError, false},
         {L"C:drive-relative.vhd", REG_SZ, on, StatusOpenError, false},
+        {L"\\rooted.vhd", REG_SZ, on, StatusOpenError, false},
         {L"", REG_SZ, on, StatusOpenError, false}, // the key's default value
         {L"\\\\.\\PhysicalDrive2", REG_SZ, off, StatusUnmounted, false},
         {PathOf(L"odd-size.vhd"), REG_SZ, {'-', 0, 'x'}, StatusUnmounted, false},
-        {PathOf(L"binary.vhd"), REG_BINARY, std::vector<BYTE>(1 << 20, '+'), nullptr, false},
+        {PathOf(L"huge-string.vhd"), REG_SZ, Bytes(1 << 16, '+'), nullptr, false},
+        {PathOf(L"none.vhd"), REG_NONE, on, nullptr, false},
+        {PathOf(L"binary.vhd"), REG_BINARY, Bytes(1 << 20, '+'), nullptr, false},
+        {PathOf(L"multi.vhd"), REG_MULTI_SZ, {'+', 0, 0, 0, 0, 0}, nullptr, false},
+        {PathOf(L"qword.vhd"), REG_QWORD, Bytes(8, '+'), nullptr, false},
+        {PathOf(L"big-endian.vhd"), REG_DWORD_BIG_ENDIAN, Bytes(4, '+'), nullptr, false},
+        {PathOf(L"unknown-type.vhd"), 0x7FFFFFFF, on, nullptr, false},
     };
     std::vector<ExpectedRow> expected;
     std::vector<std::wstring> reaching;
@@ -73,6 +89,35 @@ TEST_F(HostileTest, StartsKeepsEveryValueAndOpensNoDevice) {
                          [&](auto& name) { return lstrcmpiW(name.c_str(), e.Path.c_str()) == 0; }))
             strangers += " [" + Narrow(e.Path) + "]";
     EXPECT_EQ("", strangers) << "names the service was given";
+    EXPECT_TRUE(tessel.Answers(ExitTimeoutMs));
+    EXPECT_TRUE(Quit(&tessel));
+}
+
+// Images dropped among 10,000 names become rows, stored as not marked; a folder tree, missing
+// files and device names are passed over, and the tree is not searched for images.
+TEST_F(HostileTest, DropOfTenThousandNamesAndAFolderTree) {
+    SetWindowsVersion(L"win7"); // one try of the service per missing name
+    const std::wstring tree = PathOf(L"tree");
+    ASSERT_TRUE(CreateDirectoryW(tree.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((tree + L"\\sub").c_str(), nullptr));
+    MakeImage(L"tree\\sub\\inner.vhd", imagegen::Kind::VhdFixed);
+    const std::wstring a = MakeImage(L"a.vhd", imagegen::Kind::VhdFixed),
+                       b = MakeImage(L"b.vhd", imagegen::Kind::VhdFixed);
+    std::vector<std::wstring> names = {tree, a, L"\\\\.\\PhysicalDrive0", L"relative.vhd"};
+    for (int i = 0; names.size() < 9999; ++i)
+        names.push_back(PathOf(L"missing-" + std::to_wstring(i) + L".vhd"));
+    names.push_back(b);
+    probe::Target tessel;
+    ASSERT_TRUE(Start(&tessel));
+    ASSERT_TRUE(tessel.Drop(names));
+
+    std::vector<probe::Row> rows = tessel.Rows();
+    EXPECT_TRUE(RowsAre(rows, {{a, L"", false, false, false}, {b, L"", false, false, false}}));
+    EXPECT_TRUE(KeptByFlagRule(
+        {{a, REG_SZ, StringData(StartupFlagOff)}, {b, REG_SZ, StringData(StartupFlagOff)}},
+        ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath()), rows));
+    for (const standin::JournalEntry& e : standin::ReadJournal())
+        ASSERT_EQ(0u, e.Path.find(PathOf(L""))) << "the service was given " << Narrow(e.Path);
     EXPECT_TRUE(tessel.Answers(ExitTimeoutMs));
     EXPECT_TRUE(Quit(&tessel));
 }
