@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include "images.h"
 #include "standin/common/state.h"
 
 namespace standin {
@@ -45,14 +46,6 @@ void DropIfEmpty(Ledger* ledger) {
         return;
     CloseHandle(ledger->File);
     std::erase_if(Ledgers, [&](const auto& held) { return held.get() == ledger; });
-}
-
-bool WriteAt(HANDLE file, uint64_t offset, const char* bytes, size_t size) {
-    OVERLAPPED at{};
-    at.Offset = DWORD(offset);
-    at.OffsetHigh = DWORD(offset >> 32);
-    DWORD written = 0;
-    return WriteFile(file, bytes, DWORD(size), &written, &at) && written == size;
 }
 
 } // namespace
