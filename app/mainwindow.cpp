@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 #include "app/globals.h"
+#include "app/trayicon.h"
 #include "dialogs/about.h"
 #include "disklist/listview.h"
 #include "resources/resource.h"
@@ -8,30 +9,6 @@
 #include "update/updater.h"
 
 namespace {
-
-void FillTrayIconRecord() {
-    NOTIFYICONDATAW& tray = App.TrayIconRecord;
-    tray = {};
-    tray.cbSize = sizeof(tray);
-    tray.hWnd = App.MainWindow;
-    tray.uID = 0;
-    tray.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO;
-    tray.uCallbackMessage = WM_APP_TRAY;
-    tray.hIcon = App.AppIcon.get();
-    lstrcpynW(tray.szTip, TrayTipText, ARRAYSIZE(tray.szTip));
-    lstrcpynW(tray.szInfo, TrayTipText, ARRAYSIZE(tray.szInfo));
-}
-
-void HideToTray(HWND window) {
-    ShowWindow(window, SW_HIDE);
-    Shell_NotifyIconW(NIM_ADD, &App.TrayIconRecord);
-}
-
-void ShowFromTray(HWND window) {
-    ShowWindow(window, SW_RESTORE);
-    BringWindowToTop(window);
-    Shell_NotifyIconW(NIM_DELETE, &App.TrayIconRecord);
-}
 
 void ConfirmExit(HWND window) {
     if (MessageBoxW(window, ExitQuestion, QuestionCaption,
@@ -88,7 +65,7 @@ int CreateMainWindow() {
     FillTrayIconRecord();
     ShowWindow(App.MainWindow, SW_HIDE);
     UpdateWindow(App.MainWindow);
-    Shell_NotifyIconW(NIM_ADD, &App.TrayIconRecord);
+    AddTrayIcon();
     return 1;
 }
 
@@ -131,7 +108,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         break;
     default:
         if (message == App.TaskbarCreatedMessage && message && !IsWindowVisible(window))
-            Shell_NotifyIconW(NIM_ADD, &App.TrayIconRecord);
+            AddTrayIcon();
         break;
     }
     return DefWindowProcW(window, message, wParam, lParam);

@@ -2,6 +2,7 @@
 #include "app/globals.h"
 #include "app/imagelist.h"
 #include "app/mainwindow.h"
+#include "app/trayicon.h"
 #include "disklist/listview.h"
 #include "disklist/load.h"
 #include "resources/resource.h"
@@ -146,7 +147,7 @@ void ReleaseResources() {
     App.ModulePathBuffer.reset();
     App.AppIcon.reset();
     App.InstanceMutex.reset();
-    Shell_NotifyIconW(NIM_DELETE, &App.TrayIconRecord);
+    RemoveTrayIcon();
     if (ImageListObject.List) {
         if (ImageListObject.Borrowed || ImageList_Destroy(ImageListObject.List))
             ImageListObject.List = nullptr;
