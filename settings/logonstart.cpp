@@ -5,11 +5,18 @@
 
 namespace {
 
-// Any user's logon starts the program as that user, with the highest rights the user has
-// (Users holds every interactive user). A tray program runs for the whole session, on battery
-// too, and once: the task must not end it after the default 72 hours.
+// An administrator's logon starts the program as that user with the full token; only
+// administrators can use it, so a standard user's logon starts nothing. A tray program runs for
+// the whole session, on battery too, and the task must not end it after the default 72 hours.
+// Parallel: the instance of the first administrator signed in must not keep a second one from
+// getting theirs (the program's own mutex keeps one per session). Priority 4 is the one
+// interactive level with normal I/O and memory priority; the default 7 is a background one.
 constexpr wchar_t TaskXmlHead[] =
     LR"(<Task version="1.2" xmlns="http://schemas.microsoft.com/windows/2004/02/mit/task">
+  <RegistrationInfo>
+    <Author>The Tessel Project</Author>
+    <Description>Starts Tessel when an administrator logs on, with the rights it needs to attach the disk images marked for startup.</Description>
+  </RegistrationInfo>
   <Triggers>
     <LogonTrigger>
       <Enabled>true</Enabled>
@@ -17,15 +24,16 @@ constexpr wchar_t TaskXmlHead[] =
   </Triggers>
   <Principals>
     <Principal>
-      <GroupId>S-1-5-32-545</GroupId>
+      <GroupId>S-1-5-32-544</GroupId>
       <RunLevel>HighestAvailable</RunLevel>
     </Principal>
   </Principals>
   <Settings>
-    <MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>
+    <MultipleInstancesPolicy>Parallel</MultipleInstancesPolicy>
     <DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>
     <StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>
     <ExecutionTimeLimit>PT0S</ExecutionTimeLimit>
+    <Priority>4</Priority>
   </Settings>
   <Actions>
     <Exec>
@@ -62,41 +70,47 @@ const wchar_t* QuotedProgramPath() {
     return path;
 }
 
-// The root folder of the local Task Scheduler; null when the service cannot be reached.
-UniqueCom<ITaskFolder> OpenTaskRoot() {
+// The root folder of the local Task Scheduler.
+HRESULT OpenTaskRoot(UniqueCom<ITaskFolder>* root) {
     UniqueCom<ITaskService> service;
-    UniqueCom<ITaskFolder> root;
     VARIANT none{};
-    if (SUCCEEDED(CoCreateInstance(CLSID_TaskScheduler, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_ITaskService, reinterpret_cast<void**>(service.put()))) &&
-        SUCCEEDED(service->Connect(none, none, none, none)))
-        service->GetFolder(Bstr(L"\\").get(), root.put());
-    return root;
+    HRESULT result = CoCreateInstance(CLSID_TaskScheduler, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_ITaskService, reinterpret_cast<void**>(service.put()));
+    if (SUCCEEDED(result))
+        result = service->Connect(none, none, none, none);
+    if (SUCCEEDED(result))
+        result = service->GetFolder(Bstr(L"\\").get(), root->put());
+    return result;
 }
 
 bool IsLogonTaskSet() {
-    UniqueCom<ITaskFolder> root = OpenTaskRoot();
+    UniqueCom<ITaskFolder> root;
     UniqueCom<IRegisteredTask> task;
-    return root && SUCCEEDED(root->GetTask(Bstr(LogonTaskName).get(), task.put()));
+    return SUCCEEDED(OpenTaskRoot(&root)) &&
+           SUCCEEDED(root->GetTask(Bstr(LogonTaskName).get(), task.put()));
 }
 
-bool RegisterLogonTask(const wchar_t* command) {
-    UniqueCom<ITaskFolder> root = OpenTaskRoot();
+HRESULT RegisterLogonTask(const wchar_t* command) {
+    UniqueCom<ITaskFolder> root;
+    HRESULT result = OpenTaskRoot(&root);
+    if (FAILED(result))
+        return result;
     UniqueBstr xml = LogonTaskXml(command);
+    if (!xml)
+        return E_OUTOFMEMORY;
     UniqueCom<IRegisteredTask> task;
     VARIANT none{};
-    return root && xml &&
-           SUCCEEDED(root->RegisterTask(Bstr(LogonTaskName).get(), xml.get(), TASK_CREATE_OR_UPDATE,
-                                        none, none, TASK_LOGON_GROUP, none, task.put()));
+    return root->RegisterTask(Bstr(LogonTaskName).get(), xml.get(), TASK_CREATE_OR_UPDATE, none,
+                              none, TASK_LOGON_GROUP, none, task.put());
 }
 
-// True also when there was no task to delete.
-bool DeleteLogonTask() {
-    UniqueCom<ITaskFolder> root = OpenTaskRoot();
-    if (!root)
-        return false;
-    HRESULT result = root->DeleteTask(Bstr(LogonTaskName).get(), 0);
-    return SUCCEEDED(result) || result == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+// Succeeds also when there was no task to delete.
+HRESULT DeleteLogonTask() {
+    UniqueCom<ITaskFolder> root;
+    HRESULT result = OpenTaskRoot(&root);
+    if (SUCCEEDED(result))
+        result = root->DeleteTask(Bstr(LogonTaskName).get(), 0);
+    return result == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) ? S_OK : result;
 }
 
 } // namespace
@@ -119,12 +133,18 @@ bool IsLogonStartSet() {
     return IsRunValueSet() || IsLogonTaskSet();
 }
 
-bool SetLogonStart(bool on) {
+HRESULT SetLogonStart(bool on) {
     bool asTask = on && IsUacOn();
     const wchar_t* command = on ? QuotedProgramPath() : nullptr;
     if (on && !command)
-        return false;
-    bool task = asTask ? RegisterLogonTask(command) : DeleteLogonTask();
-    bool run = on && !asTask ? WriteRunValue(command) : DeleteRunValue();
-    return task && run;
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    HRESULT task = asTask ? RegisterLogonTask(command) : DeleteLogonTask();
+    // Without a task the Run value the user had is still a logon start: it stays.
+    if (FAILED(task) && asTask)
+        return task;
+    if (on && !asTask)
+        WriteRunValue(command);
+    else
+        DeleteRunValue();
+    return task;
 }

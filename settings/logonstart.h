@@ -9,7 +9,9 @@ constexpr wchar_t LogonTaskName[] = L"Tessel";
 // Either form counts: the Run value or the task.
 bool IsLogonStartSet();
 // On registers the form that fits the system and removes the other; off removes both.
-bool SetLogonStart(bool on);
+// The Task Scheduler's failure, if any: a task that cannot be registered leaves the Run value
+// as it was. Registry writes that fail are not reported.
+HRESULT SetLogonStart(bool on);
 
 // The task's definition in Task Scheduler XML; command is the quoted program path.
 UniqueBstr LogonTaskXml(const wchar_t* command);

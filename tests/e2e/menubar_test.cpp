@@ -226,6 +226,8 @@ TEST_F(MenuBarTest, OptionsShowAndStoreTheLogonStartAndTheUpdateCheck) {
         // The logon task beside the Run value, with User Account Control off unless told.
         DWORD Lua = 0;
         bool Task = false, TaskAfter = false;
+        // A folder where the task's file goes: the Task Scheduler cannot store the task.
+        bool Refused = false;
     };
     const Case cases[] = {
         {"nothing stored, cancelled", REG_NONE, Missing, {0, 0}, {0, 0}, IDCANCEL, L"(none)", 0},
@@ -238,6 +240,7 @@ TEST_F(MenuBarTest, OptionsShowAndStoreTheLogonStartAndTheUpdateCheck) {
         {"UAC on: Run value to task", REG_SZ, 0, {1, 0}, {0, 0}, IDOK, none, 0, 1, false, true},
         {"UAC on: cancel", REG_NONE, 0, {1, 0}, {1, 0}, IDCANCEL, none, 0, 1, true, true},
         {"UAC on: both removed", REG_SZ, 0, {1, 0}, {1, 0}, IDOK, none, 0, 1, true, false},
+        {"UAC on: task refused", REG_SZ, 0, {1, 0}, {0, 0}, IDOK, old, 0, 1, false, true, true},
         {"UAC unset", REG_SZ, 0, {1, 0}, {0, 0}, IDOK, none, 0, Missing, false, true},
         {"UAC off: task to Run value", REG_NONE, 0, {1, 0}, {0, 0}, IDOK, quoted, 0, 0, true},
         {"UAC off: both to Run value", REG_SZ, 0, {1, 0}, {0, 0}, IDOK, quoted, 0, 0, true},
@@ -262,6 +265,8 @@ TEST_F(MenuBarTest, OptionsShowAndStoreTheLogonStartAndTheUpdateCheck) {
             std::ofstream(TaskFile())
                 << R"(<Task xmlns="http://schemas.microsoft.com/windows/2004/02/mit/task">)"
                 << "<Actions/></Task>";
+        if (c.Refused)
+            std::filesystem::create_directory(TaskFile());
         tessel_.Post(WM_COMMAND, IDM_OPTIONS, 0);
         probe::Box dialog = NextBox();
         for (int i : {0, 1}) {
@@ -271,6 +276,13 @@ TEST_F(MenuBarTest, OptionsShowAndStoreTheLogonStartAndTheUpdateCheck) {
                 SendMessageW(box, BM_CLICK, 0, 0);
         }
         Close(dialog, c.Button);
+        if (c.Refused) {
+            // What the system says to writing a file where a folder stands.
+            wchar_t text[512] = {};
+            FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           ERROR_ACCESS_DENIED, 0, text, ARRAYSIZE(text), nullptr);
+            Answer(NextBox(dialog.Window), ErrorCaption, text, IDOK);
+        }
         EXPECT_EQ(Narrow(c.RunAfter), Narrow(RunValue()));
         EXPECT_EQ(c.TaskAfter, std::filesystem::exists(TaskFile()));
         EXPECT_EQ(
