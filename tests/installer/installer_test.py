@@ -23,8 +23,15 @@ testbed, build, version, setup, older, older_setup, portable, tessel_exe, probe 
 prefix = os.path.join(build, "wine", "installer")
 drive_c = os.path.join(prefix, "drive_c")
 task_file = os.path.join(drive_c, "windows", "system32", "tasks", "Tessel")
-TASK_SETTINGS = [("MultipleInstancesPolicy", "IgnoreNew"), ("DisallowStartIfOnBatteries", "false"),
-                 ("StopIfGoingOnBatteries", "false"), ("ExecutionTimeLimit", "PT0S")]
+with open(tessel_exe, "rb") as f:
+    built = f.read()
+company = re.search("CompanyName\0+([^\0]+)", built.decode("utf-16-le", "replace")).group(1)
+with open(os.path.join(os.path.dirname(__file__), "../../installer/logon.nsh")) as f:
+    logon_nsh = dict(re.findall(r'^!define (\w+) "?([^"\n]*)', f.read(), re.M))
+# What Wine keeps of the task: it writes IgnoreNew whatever MultipleInstancesPolicy it got.
+TASK = [("Author", company), ("Description", logon_nsh["TASK_DESCRIPTION"]),
+        ("DisallowStartIfOnBatteries", "false"), ("StopIfGoingOnBatteries", "false"),
+        ("ExecutionTimeLimit", "PT0S"), ("Priority", "4")]
 env = dict(os.environ, BUILD_DIR=build, WINEPREFIX=prefix,
            WINEDLLOVERRIDES=os.environ.get("WINEDLLOVERRIDES", "") + ";winemenubuilder.exe=d")
 failures = []
@@ -82,8 +89,6 @@ def uninstall(name, before):
 
 
 def check_installed():
-    with open(tessel_exe, "rb") as f:
-        built = f.read()
     folder = os.path.join(drive_c, "Program Files", "Tessel")
     with open(os.path.join(folder, "tessel.exe"), "rb") as f:
         check("tessel.exe in Program Files\\Tessel", f.read() == built)
@@ -91,7 +96,6 @@ def check_installed():
     with open(os.path.join(start_menu, "Tessel.lnk"), "rb") as f:
         check("the Start menu shortcut starts it", EXE.encode() in f.read())
     kib = sum(os.path.getsize(os.path.join(folder, n)) for n in os.listdir(folder)) / 1024
-    company = re.search("CompanyName\0+([^\0]+)", built.decode("utf-16-le", "replace")).group(1)
     for key, name, expected in [
             (RUN, GUID, ("REG_SZ", f'"{EXE}"')),
             (UNINSTALL, "DisplayName", ("REG_SZ", "Tessel")),
@@ -109,11 +113,11 @@ def check_installed():
 
 
 def logon_start():
-    """The Run value and the settings of the task (Wine keeps no more of it), or None."""
+    """The Run value and what Wine keeps of the task, or None."""
     if not os.path.exists(task_file):
         return reg(RUN, GUID), None
     with open(task_file, encoding="utf-8-sig") as f:
-        names = "|".join(name for name, _ in TASK_SETTINGS)
+        names = "|".join(name for name, _ in TASK)
         return reg(RUN, GUID), re.findall(rf"<({names})>([^<]*)<", f.read())
 
 
@@ -146,12 +150,20 @@ def main():
         wine("reg", "add", POLICY, "/v", "EnableLUA", "/t", "REG_DWORD", "/d", "1", "/f")
         before = snapshot()
         install("install with User Account Control on", setup, version)
-        check("the task instead of the Run value", logon_start() == (None, TASK_SETTINGS),
+        check("the task instead of the Run value", logon_start() == (None, TASK),
               logon_start())
         install("upgrade over it", setup, version)
-        check("the upgrade keeps the task", logon_start() == (None, TASK_SETTINGS), logon_start())
+        check("the upgrade keeps the task", logon_start() == (None, TASK), logon_start())
         uninstall("uninstall with User Account Control on", before)
         check("the uninstaller removes the task", logon_start() == (None, None), logon_start())
+
+        os.makedirs(task_file)  # where the task's file goes: the Task Scheduler cannot store it
+        code = wine(setup, "/S")[0]
+        check("a silent install says when the task is refused",
+              code == int(logon_nsh["TASK_REFUSED_EXIT_CODE"]), code)
+        check("and leaves no Run value", reg(RUN, GUID) is None, reg(RUN, GUID))
+        os.rmdir(task_file)
+        uninstall("uninstall after the refused task", before)
     finally:
         subprocess.run(["wineserver", "-k"], env=env)
     print(f"{len(failures)} failed" if failures else "all passed")
