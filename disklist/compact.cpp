@@ -2,6 +2,7 @@
 
 #include "app/globals.h"
 #include "disklist/listview.h"
+#include "vdisk/compactimage.h"
 #include "vdisk/diskimage.h"
 
 namespace {
@@ -13,19 +14,21 @@ void MarkFailed(int row, const wchar_t* text) {
     SetRowStatusError(row);
 }
 
-// A failed detach leaves the image attached, so the row keeps its handle.
+// A failed detach leaves the image attached, so the row keeps its handle. An ISO image stays
+// mounted: nothing compacts it, so it fails where it stands.
 void CompactMountedRow(int row, HANDLE image) {
-    App.LastDiskError = DetachDiskImage(image);
+    bool iso = IsIsoImage(image);
+    App.LastDiskError = iso ? ERROR_SUCCESS : DetachDiskImage(image);
     if (App.LastDiskError != ERROR_SUCCESS) {
         MarkFailed(row, StatusDetachError);
         ShowSystemError(App.LastDiskError);
         return;
     }
     SetRowStatus(row, StatusMountedCompacting);
-    bool compacted = CompactDiskImage(image);
+    bool compacted = CompactDiskImageAttached(image);
     DWORD compactCode = App.LastDiskError;
     // Mounted again before any box, so the image is back while the user reads it.
-    if (!AttachDiskImage(image)) {
+    if (!iso && !AttachDiskImage(image)) {
         // Detached for good: the row lets go of its handle, as after a failed mount.
         SetRowHandle(row, nullptr);
         CloseHandle(image);
@@ -54,7 +57,7 @@ void CompactUnmountedRow(int row) {
     }
     UniqueHandle image(opened);
     SetRowStatus(row, StatusUnmountedCompacting);
-    if (CompactDiskImage(image.get()))
+    if (CompactDiskImageAttached(image.get()))
         SetRowStatus(row, StatusUnmountedCompacted);
     else
         MarkFailed(row, StatusUnmountedCompactError);

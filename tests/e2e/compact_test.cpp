@@ -9,8 +9,8 @@ namespace {
 
 using CompactTest = TesselTest;
 using standin::Operation;
-// Codes with a system text of their own, so that each box shows whose code it got.
-constexpr DWORD Compact = ERROR_CRC, Attach = ERROR_WRITE_PROTECT;
+// A code with a system text of its own, so that each box shows the compaction's code.
+constexpr DWORD Compact = ERROR_CRC;
 
 // caption | text button ids | images attached while it is shown
 std::wstring Box(std::wstring caption, std::wstring text, std::vector<int> ids, size_t attached) {
@@ -47,20 +47,23 @@ std::vector<std::wstring> RunCommand(probe::Target& tessel, WORD command, int an
             ids.push_back(button.Id);
         boxes.push_back(Box(box.Caption, box.Text, ids, standin::ListAttached().size()));
         if (boxes.size() > 1)
-            SendMessageW(tessel.List(), LVM_DELETEITEM, 4, 0);
+            SendMessageW(tessel.List(), LVM_DELETEITEM, 5, 0);
         probe::PressButton(box, boxes.size() == 1 ? answer : IDOK);
         probe::WaitFor(ExitTimeoutMs, [&] { return !IsWindowVisible(box.Window); });
     }
 }
 
-// The disk calls since the last look, a line per image, "!" after a failed call.
+// The disk calls since the last look, a line per image, an attach's flags when it has any, "!"
+// after a failed call.
 std::wstring Calls() {
     std::wstring calls, last;
     for (const standin::JournalEntry& e : standin::ReadJournal())
         if (e.Op != L"info" && e.Op != L"close") {
             if (e.Path != last)
                 calls += L"\n" + e.Path.substr(e.Path.rfind(L'\\') + 1) + L":";
-            calls += L" " + e.Op + (e.Code ? L"!" : L"");
+            std::wstring flags = e.Op == L"attach" ? e.Field(L"flags") : L"0x0";
+            calls +=
+                L" " + e.Op + (flags != L"0x0" ? L"(" + flags + L")" : L"") + (e.Code ? L"!" : L"");
             last = e.Path;
         }
     standin::ClearJournal();
@@ -70,22 +73,24 @@ std::wstring Calls() {
 TEST_F(CompactTest, RowsInListOrderEndMountedOrClosedAsTheyWere) {
     std::wstring folder = probe::WindowsPath(probe::GetEnv(L"COMPACT_IMAGES"));
     ASSERT_FALSE(folder.empty()) << "run through compact_images.sh";
-    // Rows by name, as Wine lists the values; the image maker makes the VHDs QEMU did not. Marked
-    // rows are mounted at the start; faults are planted for the last run.
+    // Rows by name, as Wine lists the values; the image maker makes the images QEMU did not. Marked
+    // rows are mounted at the start; faults are planted for the last run. An image is compacted
+    // attached read-only without drive letters (0x3); an ISO image is not compacted at all.
     const struct {
         const wchar_t* Name;
         bool Marked;
-        Operation Op;
-        DWORD Fault, AttachFault;
+        DWORD Fault; // of the compaction
         const wchar_t *Calls, *Status;
         bool Error, Mounted;
-    } rows[] = {{L"b.vhd", 1, Operation::Compact, Compact, 0, L" detach compact! attach",
+    } rows[] = {{L"b.vhd", 1, Compact, L" detach attach(0x3) compact! detach attach",
                  StatusMountedCompactError, 1, 1},
-                {L"b3.vhd", 1, Operation::Compact, Compact, Attach, L" detach compact! attach!",
-                 StatusMountError, 1, 0},
-                {L"qemu.vhd", 1, {}, 0, 0, L" detach compact attach", StatusMountedCompacted, 0, 1},
-                {L"qemu.vhdx", 0, {}, 0, 0, L" open! open compact", StatusUnmountedCompacted, 0, 0},
-                {L"z-removed.vhd", 0, {}, 0, 0, L"", nullptr, 0, 0}};
+                {L"b3.iso", 1, Compact, L" compact!", StatusMountedCompactError, 1, 1},
+                {L"qemu.vhd", 1, 0, L" detach attach(0x3) compact detach attach",
+                 StatusMountedCompacted, 0, 1},
+                {L"qemu.vhdx", 0, 0, L" open! open attach(0x3) compact detach",
+                 StatusUnmountedCompacted, 0, 0},
+                {L"r.iso", 0, 0, L" open! open! open compact!", StatusUnmountedCompactError, 1, 0},
+                {L"z-removed.vhd", 0, 0, L"", nullptr, 0, 0}};
     imagegen::Options options;
     options.pattern = "DZ";
     std::wstring calls;
@@ -93,7 +98,10 @@ TEST_F(CompactTest, RowsInListOrderEndMountedOrClosedAsTheyWere) {
     for (const auto& row : rows) {
         std::wstring path = folder + L"\\" + row.Name;
         ASSERT_TRUE(GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES ||
-                    !imagegen::CreateImage(path, imagegen::Kind::VhdDynamic, options));
+                    !imagegen::CreateImage(path,
+                                           path.ends_with(L".iso") ? imagegen::Kind::Iso9660
+                                                                   : imagegen::Kind::VhdDynamic,
+                                           options));
         SetFlag(path, row.Marked ? StartupFlagOn : StartupFlagOff);
         calls += *row.Calls ? L"\n" + (row.Name + std::wstring(L":")) + row.Calls : L"";
         if (row.Status)
@@ -109,19 +117,17 @@ TEST_F(CompactTest, RowsInListOrderEndMountedOrClosedAsTheyWere) {
     EXPECT_EQ(confirmation, RunCommand(tessel, IDM_COMPACT_ALL, IDNO));
     ASSERT_TRUE(tessel.Select({2, 3}));
     EXPECT_EQ(confirmation, RunCommand(tessel, IDM_COMPACT, IDYES));
-    EXPECT_EQ(L"\nqemu.vhd: detach compact attach\nqemu.vhdx: open! open compact", Calls());
+    EXPECT_EQ(L"\nqemu.vhd:" + std::wstring(rows[2].Calls) + L"\nqemu.vhdx:" + rows[3].Calls,
+              Calls());
 
-    for (const auto& row : rows) {
-        std::wstring path = folder + L"\\" + row.Name;
-        ASSERT_TRUE(!row.Fault || standin::InjectFault(row.Op, path, row.Fault));
-        ASSERT_TRUE(!row.AttachFault ||
-                    standin::InjectFault(Operation::Attach, path, row.AttachFault));
-    }
-    EXPECT_EQ((std::vector{confirmation[0], ErrorBox(Compact, 3), ErrorBox(Compact, 2)}),
+    for (const auto& row : rows)
+        ASSERT_TRUE(!row.Fault ||
+                    standin::InjectFault(Operation::Compact, folder + L"\\" + row.Name, row.Fault));
+    EXPECT_EQ((std::vector{confirmation[0], ErrorBox(Compact, 3), ErrorBox(Compact, 3)}),
               RunCommand(tessel, IDM_COMPACT_ALL, IDYES));
     EXPECT_EQ(calls, Calls());
     EXPECT_TRUE(RowsAre(tessel.Rows(), after));
-    EXPECT_EQ(2u, standin::ListAttached().size()) << Describe(standin::ListAttached());
+    EXPECT_EQ(3u, standin::ListAttached().size()) << Describe(standin::ListAttached());
     EXPECT_TRUE(Quit(&tessel));
 }
 

@@ -207,11 +207,16 @@ const SweepCase Cases[] = {
     {"CompactMountedDetach", CompactMounted, Detach, VhdDynamic, StatusDetachError, true, false},
     {"CompactMountedCompact", CompactMounted, Compact, VhdDynamic, StatusMountedCompactError, true,
      false},
-    // Not attached again: the row tells it, as a failed mount does.
-    {"CompactMountedAttach", CompactMounted, Attach, VhdDynamic, StatusMountError, true, true},
+    // The read-only attach for the compaction: mounted again as it was, nothing compacted.
+    {"CompactMountedAttach", CompactMounted, Attach, VhdDynamic, StatusMountedCompactError, true,
+     false},
     // An image that is not mounted shows its failures only in its row.
     {"CompactUnmountedOpen", CompactUnmounted, Open, VhdDynamic, StatusOpenError, false, false},
+    {"CompactUnmountedAttach", CompactUnmounted, Attach, VhdDynamic, StatusUnmountedCompactError,
+     false, false},
     {"CompactUnmountedCompact", CompactUnmounted, Compact, VhdDynamic, StatusUnmountedCompactError,
+     false, false},
+    {"CompactUnmountedDetach", CompactUnmounted, Detach, VhdDynamic, StatusUnmountedCompactError,
      false, false}};
 INSTANTIATE_TEST_SUITE_P(Calls, FaultSweepTest, ::testing::ValuesIn(Cases),
                          [](const auto& param) { return std::string(param.param.Name); });

@@ -76,6 +76,8 @@ TEST_F(StandinTest, RefusesASecondWriterADoubleAttachAndAWritableIso) {
     EXPECT_NE(0u, Open(vhd, Vhd)) << "one writable handle per image";
     EXPECT_EQ(0u, Attach(disk));
     EXPECT_NE(0u, Attach(disk)) << "attached already";
+    EXPECT_NE(0u, CompactVirtualDisk(disk, COMPACT_VIRTUAL_DISK_FLAG_NONE, nullptr, nullptr))
+        << "compacted only detached or attached read-only";
     EXPECT_EQ(0u, DetachVirtualDisk(disk, DETACH_VIRTUAL_DISK_FLAG_NONE, 0));
     EXPECT_NE(0u, DetachVirtualDisk(disk, DETACH_VIRTUAL_DISK_FLAG_NONE, 0)) << "not attached";
     ASSERT_EQ(0u, Open(iso, Iso, &disc));
