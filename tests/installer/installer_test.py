@@ -7,6 +7,7 @@ usage: installer_test.py TESTBED_SH BUILD_DIR VERSION SETUP OLDER_VERSION OLDER_
 import difflib
 import os
 import re
+import shutil
 import subprocess
 import sys
 import time
@@ -157,12 +158,14 @@ def main():
         uninstall("uninstall with User Account Control on", before)
         check("the uninstaller removes the task", logon_start() == (None, None), logon_start())
 
-        os.makedirs(task_file)  # where the task's file goes: the Task Scheduler cannot store it
+        # A folder that is not empty where the task's file goes: the Task Scheduler can neither
+        # remove it nor store the task.
+        os.makedirs(os.path.join(task_file, "in the way"))
         code = wine(setup, "/S")[0]
         check("a silent install says when the task is refused",
               code == int(logon_nsh["TASK_REFUSED_EXIT_CODE"]), code)
         check("and leaves no Run value", reg(RUN, GUID) is None, reg(RUN, GUID))
-        os.rmdir(task_file)
+        shutil.rmtree(task_file)
         uninstall("uninstall after the refused task", before)
     finally:
         subprocess.run(["wineserver", "-k"], env=env)
