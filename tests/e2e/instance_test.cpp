@@ -128,33 +128,27 @@ void SetScreenDpi(DWORD dpi) {
                                              REG_DWORD, &dpi, sizeof dpi));
 }
 
-// At 144, 192 and 96 DPI each column is as wide as its widest text beside an image, the list's
-// images are the scale's small icon size, and a change of scale lays the window out as a start
-// at that scale does.
+// At 144, 192 and 96 DPI each column fits its widest text beside an image of the scale's small
+// icon size, and a change of scale lays the window out as a start at that scale does.
 TEST_F(InstanceTest, ColumnsFitTheirTextsAndImagesTheScaleAtEveryDpi) {
     std::vector<std::wstring> texts(std::begin(StatusColumnTexts), std::end(StatusColumnTexts));
     texts.insert(texts.end(), std::begin(StartupColumnTexts), std::end(StartupColumnTexts));
     const auto startupTexts = std::ptrdiff_t(std::size(StatusColumnTexts));
-    // Per DPI: the status and startup column widths, then the image size.
-    std::map<UINT, std::vector<int>> started;
+    std::map<UINT, std::vector<int>> started; // the status and startup widths, the image size
     auto layout = [&](probe::Target& tessel, UINT dpi) {
         int image = 0;
         std::vector<int> widths, columns = tessel.ColumnWidths();
         RECT list = {};
         GetWindowRect(tessel.List(), &list);
-        if (!tessel.MeasureList(texts, &image, &widths) || columns.size() != 3) {
-            ADD_FAILURE() << "the list cannot be measured at " << dpi << " DPI";
-            return std::vector<int>{};
-        }
+        if (!tessel.MeasureList(texts, &image, &widths) || columns.size() != 3)
+            return ADD_FAILURE() << "the list cannot be measured at " << dpi, std::vector<int>{};
         EXPECT_EQ(GetSystemMetricsForDpi(SM_CXSMICON, dpi), image) << dpi << " DPI";
         const int status = *std::max_element(widths.begin(), widths.begin() + startupTexts);
         const int startup = *std::max_element(widths.begin() + startupTexts, widths.end());
         EXPECT_GE(columns[1], status + image) << dpi << " DPI";
         EXPECT_GE(columns[2], startup + image) << dpi << " DPI";
-        EXPECT_EQ(
-            std::max(MulDiv(220, dpi, 96), int(list.right - list.left) - columns[1] - columns[2]),
-            columns[0])
-            << dpi << " DPI";
+        const int rest = int(list.right - list.left) - columns[1] - columns[2];
+        EXPECT_EQ(std::max(MulDiv(220, dpi, 96), rest), columns[0]) << dpi << " DPI";
         return std::vector<int>{columns[1], columns[2], image};
     };
     struct Back {
