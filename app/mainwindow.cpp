@@ -1,8 +1,6 @@
 #include "app/mainwindow.h"
 #include "app/dpi.h"
 #include "app/globals.h"
-#include "app/imagelist.h"
-#include "app/startup.h"
 #include "app/trayicon.h"
 #include "dialogs/about.h"
 #include "disklist/listview.h"
@@ -58,8 +56,6 @@ void MsgCommand(HWND window, WORD id) {
 // The window moved to a monitor of another scale, or the scale changed: the window takes the
 // rectangle Windows suggests, and the list its font, images and columns as at its creation.
 void ChangeDpi(HWND window, UINT dpi, const RECT& suggested) {
-    BuildImageList(dpi);
-    AttachDiskListImages(ImageListObject.List);
     SetDiskListDpi(dpi);
     SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
                  suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);

@@ -1,6 +1,8 @@
 #include "disklist/listview.h"
 #include "app/dpi.h"
 #include "app/globals.h"
+#include "app/imagelist.h"
+#include "app/startup.h"
 #include "disklist/listproc.h"
 #include "resources/resource.h"
 #include <algorithm>
@@ -119,6 +121,8 @@ void AttachDiskListImages(HIMAGELIST images) {
 
 void SetDiskListDpi(UINT dpi) {
     App.DiskListDpi = dpi;
+    BuildImageList(dpi);
+    AttachDiskListImages(ImageListObject.List);
     // The old font goes only once the list has let go of it.
     if (UniqueHfont font{CreateIconTitleFont(dpi)}) {
         Send(WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);

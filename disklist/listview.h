@@ -53,7 +53,7 @@ static_assert(DiskListStyle == 0x50300001 && DiskListExStyle == 0x10010027);
 int CreateDiskList();
 int AddDiskListColumns();
 void AttachDiskListImages(HIMAGELIST images);
-// Gives the list its font for this DPI; the next layout sizes the columns for it.
+// Gives the list its images and font for this DPI; the next layout sizes the columns for it.
 void SetDiskListDpi(UINT dpi);
 // Fills the client area. Columns 1 and 2 fit their widest text beside an image; column 0
 // takes what they leave, never less than its initial width, so no horizontal scroll bar
