@@ -33,6 +33,7 @@ struct AppGlobals {
     UniqueHkey BaseKey;
     DWORD EnumPosition;
     UniqueHicon AppIcon;
+    UniqueHicon TrayIcon;
     UniqueHicon ListIcons[ListIconCount];
     UniqueHmenu ContextMenu;
     HMENU ContextSubmenu; // owned by ContextMenu
@@ -41,8 +42,12 @@ struct AppGlobals {
     HWND MainWindow;
     UINT TaskbarCreatedMessage;
     HWND DiskList;
+    // The DPI the list is laid out for, and its font at that DPI.
+    UINT DiskListDpi;
+    UniqueHfont DiskListFont;
     WNDPROC DiskListProc;
     NOTIFYICONDATAW TrayIconRecord;
+    int WindowHides; // in this run
     UniqueHeapText PathBuffer;
     UniqueHeapText ModulePathBuffer;
     DWORD LastDiskError;

@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "app/dpi.h"
 #include "app/globals.h"
 #include "app/trayicon.h"
 #include "dialogs/about.h"
@@ -52,6 +53,18 @@ void MsgCommand(HWND window, WORD id) {
     }
 }
 
+// The window moved to a monitor of another scale, or the scale changed: the window takes the
+// rectangle Windows suggests, and the list its font, images and columns as at its creation.
+void ChangeDpi(HWND window, UINT dpi, const RECT& suggested) {
+    SetDiskListDpi(dpi);
+    SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    // The size may be the same, and then no WM_SIZE comes.
+    RECT client = {};
+    GetClientRect(window, &client);
+    LayoutDiskList(client.right, client.bottom);
+}
+
 } // namespace
 
 int CreateMainWindow() {
@@ -76,7 +89,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_GETMINMAXINFO: {
         auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-        info->ptMinTrackSize = {MinTrackWidth, MinTrackHeight};
+        const UINT dpi = WindowDpi(window);
+        info->ptMinTrackSize = {ScaleForDpi(MinTrackWidth, dpi), ScaleForDpi(MinTrackHeight, dpi)};
         return 0;
     }
     case WM_CLOSE:
@@ -85,6 +99,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_SIZE:
         LayoutDiskList(LOWORD(lParam), HIWORD(lParam));
         break;
+    case WM_DPICHANGED:
+        ChangeDpi(window, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return 0;
     case WM_COMMAND:
         if (reinterpret_cast<HWND>(lParam) == App.DiskList && App.DiskList)
             SendMessageW(App.DiskList, WM_COMMAND, wParam, lParam);

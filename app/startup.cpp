@@ -1,4 +1,5 @@
 #include "app/startup.h"
+#include "app/dpi.h"
 #include "app/globals.h"
 #include "app/imagelist.h"
 #include "app/mainwindow.h"
@@ -91,12 +92,17 @@ HWND AcceleratorTarget(HWND addressed) {
 
 } // namespace
 
-void BuildImageList() {
+void BuildImageList(UINT dpi) {
+    // Icons loaded at the list's own size are drawn for it; scaled ones blur.
+    const int size = SmallIconSize(dpi);
     if (!ImageListObject.List)
         ImageListObject.List =
-            ImageList_Create(16, 16, ImageListColorFlag(ScreenBitsPerPixel()), 3, 10);
+            ImageList_Create(size, size, ImageListColorFlag(ScreenBitsPerPixel()), 3, 10);
+    else
+        ImageList_SetIconSize(ImageListObject.List, size, size);
     for (int i = 0; i < ListIconCount; ++i) {
-        App.ListIcons[i].reset(LoadIconW(App.Instance, MAKEINTRESOURCEW(ListIconIds[i])));
+        App.ListIcons[i].reset(static_cast<HICON>(
+            LoadImageW(App.Instance, MAKEINTRESOURCEW(ListIconIds[i]), IMAGE_ICON, size, size, 0)));
         if (ImageListObject.List)
             ImageList_ReplaceIcon(ImageListObject.List, -1, App.ListIcons[i].get());
     }
@@ -169,7 +175,7 @@ bool StartTessel(HINSTANCE instance) {
         return false;
     }
     App.Instance = instance;
-    BuildImageList();
+    BuildImageList(WindowDpi(nullptr));
     if (!AllocatePathBuffers()) {
         MessageBoxW(nullptr, MemoryErrorMessage, ErrorCaption, MB_OK);
         ReleaseResources();

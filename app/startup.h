@@ -12,8 +12,9 @@ int RunTessel(HINSTANCE instance);
 // Start-up up to the message loop; false when the start ended early (exit code 0).
 bool StartTessel(HINSTANCE instance);
 void RunMessageLoop();
-// The shared image list with the four list icons, in their image-index order.
-void BuildImageList();
+// The shared image list with the four list icons, in their image-index order, at the small
+// icon size of this DPI; called again, it takes the new size.
+void BuildImageList(UINT dpi);
 
 int EnablePrivilege(const wchar_t* name);
 void ReleaseResources();

@@ -1,6 +1,31 @@
 #include "app/trayicon.h"
 #include "app/globals.h"
 #include "app/mainwindow.h"
+#include "resources/resource.h"
+#include <commctrl.h>
+
+namespace {
+
+// The hint balloon comes with the icon at start-up and with the first hide of a run, not with
+// every hide: on Windows 10 and later each balloon stays behind in the notification centre.
+bool HintWanted(int hides) {
+    return hides <= 1;
+}
+
+void WantHint(bool wanted) {
+    UINT& flags = App.TrayIconRecord.uFlags;
+    flags = wanted ? flags | NIF_INFO : flags & ~UINT(NIF_INFO);
+}
+
+// The taskbar's small icon size, drawn for it rather than scaled by the shell.
+HICON LoadTrayIcon() {
+    HICON icon = nullptr;
+    return SUCCEEDED(LoadIconMetric(App.Instance, MAKEINTRESOURCEW(IDI_APP), LIM_SMALL, &icon))
+               ? icon
+               : nullptr;
+}
+
+} // namespace
 
 void FillTrayIconRecord() {
     NOTIFYICONDATAW& tray = App.TrayIconRecord;
@@ -10,13 +35,17 @@ void FillTrayIconRecord() {
     tray.uID = 0;
     tray.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO;
     tray.uCallbackMessage = WM_APP_TRAY;
-    tray.hIcon = App.AppIcon.get();
+    App.TrayIcon.reset(LoadTrayIcon());
+    tray.hIcon = App.TrayIcon ? App.TrayIcon.get() : App.AppIcon.get();
     lstrcpynW(tray.szTip, TrayTipText, ARRAYSIZE(tray.szTip));
     lstrcpynW(tray.szInfo, TrayTipText, ARRAYSIZE(tray.szInfo));
+    WantHint(HintWanted(App.WindowHides));
 }
 
 void HideToTray(HWND window) {
-    ShowWindow(window, SW_HIDE);
+    // A close sent to the hidden window is no hide by the user.
+    if (ShowWindow(window, SW_HIDE))
+        WantHint(HintWanted(++App.WindowHides));
     AddTrayIcon();
 }
 

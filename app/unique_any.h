@@ -50,6 +50,7 @@ using UniqueHandle = UniqueAny<HANDLE, &CloseHandle>;
 using UniqueHkey = UniqueAny<HKEY, &RegCloseKey>;
 using UniqueHicon = UniqueAny<HICON, &DestroyIcon>;
 using UniqueHmenu = UniqueAny<HMENU, &DestroyMenu>;
+using UniqueHfont = UniqueAny<HFONT, &DeleteObject>;
 using UniqueHeapText = UniqueAny<wchar_t*, &FreeProcessHeap>;
 using UniqueBstr = UniqueAny<BSTR, &SysFreeString>;
 

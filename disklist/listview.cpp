@@ -1,19 +1,47 @@
 #include "disklist/listview.h"
+#include "app/dpi.h"
 #include "app/globals.h"
+#include "app/imagelist.h"
+#include "app/startup.h"
 #include "disklist/listproc.h"
 #include "resources/resource.h"
 #include <algorithm>
+#include <span>
 
 namespace {
 
 enum Column { PathColumn, StatusColumn, StartupColumn };
 
-constexpr int StatusColumnWidth = 190;
-constexpr int StartupColumnWidth = 210;
-constexpr int PathColumnWidth = 220;
+// At 96 DPI. The padding is what the control keeps around a sub-item's image and text: a
+// column only as wide as the text and the image cuts the text.
+constexpr int PathColumnMinWidth = 220;
+constexpr int LabelPadding = 12;
+
+struct ColumnWidths {
+    int Path, PathMin, Status, Startup;
+};
 
 LRESULT Send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
     return SendMessageW(App.DiskList, message, wParam, lParam);
+}
+
+int WidestText(std::span<const wchar_t* const> texts) {
+    int widest = 0;
+    for (const wchar_t* text : texts)
+        widest =
+            std::max(widest, int(Send(LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(text))));
+    return widest;
+}
+
+// The one layout rule, for the list's font at this DPI and a client area this wide.
+ColumnWidths ColumnLayout(UINT dpi, int clientWidth) {
+    const int beside = SmallIconSize(dpi) + ScaleForDpi(LabelPadding, dpi);
+    ColumnWidths columns;
+    columns.Status = WidestText(StatusColumnTexts) + beside;
+    columns.Startup = WidestText(StartupColumnTexts) + beside;
+    columns.PathMin = ScaleForDpi(PathColumnMinWidth, dpi);
+    columns.Path = std::max(columns.PathMin, clientWidth - columns.Status - columns.Startup);
+    return columns;
 }
 
 void InsertColumn(int position, const wchar_t* title, int width) {
@@ -26,10 +54,11 @@ void InsertColumn(int position, const wchar_t* title, int width) {
     Send(LVM_INSERTCOLUMNW, position, reinterpret_cast<LPARAM>(&column));
 }
 
-void SetColumnWidth(int position, int width) {
+void SetColumnWidth(int position, int width, int minWidth) {
     LVCOLUMNW column = {};
-    column.mask = LVCF_WIDTH;
+    column.mask = LVCF_WIDTH | LVCF_MINWIDTH;
     column.cx = width;
+    column.cxMin = minWidth;
     Send(LVM_SETCOLUMNW, position, reinterpret_cast<LPARAM>(&column));
 }
 
@@ -69,6 +98,7 @@ int CreateDiskList() {
         return 0;
     DragAcceptFiles(App.DiskList, TRUE);
     Send(LVM_SETEXTENDEDLISTVIEWSTYLE, 0, DiskListExStyle);
+    SetDiskListDpi(WindowDpi(App.MainWindow));
     AddDiskListColumns();
     ShowWindow(App.DiskList, SW_SHOW);
     UpdateWindow(App.DiskList);
@@ -78,9 +108,10 @@ int CreateDiskList() {
 }
 
 int AddDiskListColumns() {
-    InsertColumn(PathColumn, PathColumnTitle, PathColumnWidth);
-    InsertColumn(StatusColumn, StatusColumnTitle, StatusColumnWidth);
-    InsertColumn(StartupColumn, StartupColumnTitle, StartupColumnWidth);
+    const ColumnWidths columns = ColumnLayout(App.DiskListDpi, 0);
+    InsertColumn(PathColumn, PathColumnTitle, columns.PathMin);
+    InsertColumn(StatusColumn, StatusColumnTitle, columns.Status);
+    InsertColumn(StartupColumn, StartupColumnTitle, columns.Startup);
     return 1;
 }
 
@@ -88,12 +119,23 @@ void AttachDiskListImages(HIMAGELIST images) {
     Send(LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(images));
 }
 
+void SetDiskListDpi(UINT dpi) {
+    App.DiskListDpi = dpi;
+    BuildImageList(dpi);
+    AttachDiskListImages(ImageListObject.List);
+    // The old font goes only once the list has let go of it.
+    if (UniqueHfont font{CreateIconTitleFont(dpi)}) {
+        Send(WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+        App.DiskListFont = std::move(font);
+    }
+}
+
 void LayoutDiskList(int width, int height) {
     MoveWindow(App.DiskList, 0, 0, width, height, TRUE);
-    SetColumnWidth(PathColumn,
-                   std::max(PathColumnWidth, width - StatusColumnWidth - StartupColumnWidth));
-    SetColumnWidth(StatusColumn, StatusColumnWidth);
-    SetColumnWidth(StartupColumn, StartupColumnWidth);
+    const ColumnWidths columns = ColumnLayout(App.DiskListDpi, width);
+    SetColumnWidth(PathColumn, columns.Path, columns.PathMin);
+    SetColumnWidth(StatusColumn, columns.Status, columns.Status);
+    SetColumnWidth(StartupColumn, columns.Startup, columns.Startup);
 }
 
 bool InsertDiskRow(const wchar_t* path) {

@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 #include <commctrl.h>
+#include "disklist/compact.h"
 
 // Status column texts.
 constexpr wchar_t StatusMounted[] = L"Mounted";
@@ -12,11 +13,33 @@ constexpr wchar_t StatusUnmountError[] = L"Error unmount disk";
 constexpr wchar_t StatusCloseError[] = L"Unmounted, but closing handle error";
 constexpr wchar_t StatusDeleteError[] = L"Error delete VHD file";
 
+// Every text the status column shows: the column is as wide as the widest of them beside the
+// error image, so a new status text belongs here too.
+inline constexpr const wchar_t* StatusColumnTexts[] = {
+    StatusMounted,
+    StatusUnmounted,
+    StatusMountError,
+    StatusOpenError,
+    StatusUnmountError,
+    StatusCloseError,
+    StatusDeleteError,
+    StatusCompactWait,
+    StatusDetachError,
+    StatusMountedCompacting,
+    StatusMountedCompacted,
+    StatusMountedCompactError,
+    StatusUnmountedCompacting,
+    StatusUnmountedCompacted,
+    StatusUnmountedCompactError,
+    StatusNoFileName,
+};
+
 // Startup column texts.
 constexpr wchar_t StartupYesText[] = L"Yes, mount at Windows startup";
 constexpr wchar_t StartupNoText[] = L"No, don't mount at Windows startup";
+inline constexpr const wchar_t* StartupColumnTexts[] = {StartupYesText, StartupNoText};
 
-// Column headers and initial widths.
+// Column headers.
 constexpr wchar_t PathColumnTitle[] = L"Virtual disk file name";
 constexpr wchar_t StatusColumnTitle[] = L"Status";
 constexpr wchar_t StartupColumnTitle[] = L"Mount at startup";
@@ -30,8 +53,11 @@ static_assert(DiskListStyle == 0x50300001 && DiskListExStyle == 0x10010027);
 int CreateDiskList();
 int AddDiskListColumns();
 void AttachDiskListImages(HIMAGELIST images);
-// Fills the client area; column 0 takes what columns 1 and 2 leave, never less than its
-// initial width, so no horizontal scroll bar shows while the window is wide enough.
+// Gives the list its images and font for this DPI; the next layout sizes the columns for it.
+void SetDiskListDpi(UINT dpi);
+// Fills the client area. Columns 1 and 2 fit their widest text beside an image; column 0
+// takes what they leave, never less than its initial width, so no horizontal scroll bar
+// shows while the window is wide enough.
 void LayoutDiskList(int width, int height);
 
 bool InsertDiskRow(const wchar_t* path);

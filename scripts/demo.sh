@@ -10,13 +10,17 @@
 # Last, the user mounts an image again, compacts it together with an unmounted one, and
 # opens its information dialog for a third screenshot. Tessel ends with its quit request.
 #   DEMO_WINVER=win7|win8|win10 (default win10): the Windows version Wine reports.
+#   DEMO_DPI=144 (default 96): the display scale, as the prefix's LogPixels; the pictures
+#   then go to build/demo-144.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/testbed.sh"
 [ "$(id -u)" = 0 ] && "$here/install-deps.sh"
 
 winver=${DEMO_WINVER:-win10}
+dpi=${DEMO_DPI:-96}
 demo_dir=$BUILD_DIR/demo
+[ "$dpi" = 96 ] || demo_dir=$BUILD_DIR/demo-$dpi
 shot=$demo_dir/tessel-demo.png
 menu_shot=$demo_dir/tessel-demo-menu.png
 info_shot=$demo_dir/tessel-diskinfo.png
@@ -28,13 +32,14 @@ trap testbed_stop EXIT
 testbed_start_display
 testbed_make_template
 testbed_prefix demo "$winver"
+wine reg add 'HKCC\Software\Fonts' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null
 mkdir -p "$demo_dir"
 
 probe() { wine "$BUILD_DIR/tools/probe.exe" "$@"; }
 standinctl() { wine "$BUILD_DIR/standin/standinctl.exe" "$@"; }
 mkimage() { wine "$BUILD_DIR/standin/mkimage.exe" "$@" >/dev/null; }
 
-echo "== Making the demo set in C:\\Demo (Windows version: $winver)"
+echo "== Making the demo set in C:\\Demo (Windows version: $winver, $dpi DPI)"
 mkdir -p "$WINEPREFIX/drive_c/Demo"
 mkimage vhd-fixed 'C:\Demo\Backup.vhd' --size 64M
 mkimage vhdx-dynamic 'C:\Demo\Projects.vhdx' --size 1G --pattern DZZD

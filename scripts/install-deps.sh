@@ -6,7 +6,7 @@ packages=(
     cmake make python3 procps clang-format
     g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
     googletest
-    wine wine64
+    wine wine64 fonts-wine
     xvfb xauth x11-utils imagemagick
     qemu-utils genisoimage udftools
     nsis

@@ -77,6 +77,9 @@ testbed_prefix() {
     rm -rf "$WINEPREFIX"
     cp -a "$WINE_ROOT/template" "$WINEPREFIX"
     cp "$STANDIN_DLL" "$WINEPREFIX/drive_c/windows/system32/virtdisk.dll"
+    # Wine's own fonts (fonts-wine: Tahoma, and Marlett for the caption buttons), which
+    # Debian's Wine does not look for in their folder; it does in the prefix's Fonts folder.
+    ln -sf /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
     wineserver -p
     wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d "$version" /f >/dev/null
     # A first idle process keeps Wine's desktop and services from inheriting CTest's pipes.

@@ -12,9 +12,10 @@ import struct
 import sys
 import zlib
 
-# Sizes per icon; the application icon is also shown by the shell in large views.
-LIST_SIZES = (16, 32)
-APP_SIZES = (16, 24, 32, 48, 256)
+# Sizes per icon: the small icon size at 96, 120, 144 and 192 DPI; the application icon is
+# also shown by the shell in large views.
+LIST_SIZES = (16, 20, 24, 32)
+APP_SIZES = (16, 20, 24, 32, 48, 256)
 PNG_FROM = 256  # images this large are stored as PNG to keep the executable small
 
 

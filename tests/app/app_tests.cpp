@@ -23,13 +23,8 @@ TEST(StartUp, LoadsTheListIconsAndTeardownGivesEverythingBack) {
     DeleteTree(HKEY_LOCAL_MACHINE, UserSettingsPath());
     ASSERT_TRUE(StartTessel(GetModuleHandleW(nullptr)));
 
-    // Icons are shared within a process: the same resource gives back the same handle.
-    const int icons[ListIconCount] = {IDI_LIST_DISK, IDI_LIST_ERROR, IDI_LIST_STARTUP_YES,
-                                      IDI_LIST_STARTUP_NO};
     for (int image = 0; image < ListIconCount; ++image)
-        EXPECT_EQ(LoadIconW(App.Instance, MAKEINTRESOURCEW(icons[image])),
-                  App.ListIcons[image].get())
-            << "image " << image;
+        EXPECT_TRUE(App.ListIcons[image]) << "image " << image;
     EXPECT_EQ(ListIconCount, ImageList_GetImageCount(ImageListObject.List));
 
     HMENU menus[] = {App.ContextMenu.get(), App.ContextSubmenu, App.MenuBar.get()};

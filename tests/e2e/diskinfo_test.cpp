@@ -60,6 +60,22 @@ TEST_F(DiskInfoTest, ShowsTheOneSelectedMountedImage) {
         for (int id = IDC_VIRTUAL_SIZE; id <= IDC_SECTOR_SIZE_UNIT; ++id)
             shown.push_back(probe::ControlText(dialog.Window, id));
         EXPECT_EQ(expected[row], shown);
+        // Each label shows whole in the dialog's font.
+        HDC dc = GetDC(dialog.Window);
+        HGDIOBJ font =
+            SelectObject(dc, CreateFontW(-MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, 0,
+                                         0, 0, 0, 0, 0, 0, 0, 0, L"MS Shell Dlg 2"));
+        for (HWND label = nullptr;
+             (label = FindWindowExW(dialog.Window, label, L"Static", nullptr));) {
+            wchar_t text[64] = {};
+            RECT room = {};
+            SIZE need = {};
+            GetClientRect(label, &room);
+            GetTextExtentPoint32W(dc, text, GetWindowTextW(label, text, 64), &need);
+            EXPECT_LE(need.cx, room.right) << probe::Narrow(text);
+        }
+        DeleteObject(SelectObject(dc, font));
+        ReleaseDC(dialog.Window, dc);
         PostMessageW(dialog.Window, close[row].first, close[row].second, 0);
         EXPECT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return tessel.Boxes().empty(); })) << row;
     }

@@ -4,6 +4,7 @@
 #include "app/mainwindow.h"
 #include "resources/resource.h"
 #include <algorithm>
+#include <map>
 
 namespace e2e {
 namespace {
@@ -107,20 +108,69 @@ TEST_F(InstanceTest, FirstStartShowsAnEmptyListFillingTheWindow) {
     GetWindowRect(tessel.Window(), &window);
     EXPECT_EQ(MinTrackWidth, window.right - window.left);
     EXPECT_EQ(MinTrackHeight, window.bottom - window.top);
-    // The path column takes what the status (190) and startup (210) columns leave, never
-    // less than its first 220.
+    // The path column takes what the status and startup columns leave, never less than 220.
     for (int width : {800, 500}) {
         SetWindowPos(tessel.Window(), nullptr, 0, 0, width, 600, SWP_NOMOVE | SWP_NOZORDER);
         GetClientRect(tessel.Window(), &client);
         GetWindowRect(tessel.List(), &list);
         EXPECT_EQ(client.right, list.right - list.left);
         EXPECT_EQ(client.bottom, list.bottom - list.top);
-        const int widths[] = {std::max(220, int(client.right) - 400), 190, 210};
-        for (int column = 0; column < 3; ++column)
-            EXPECT_EQ(widths[column], SendMessageW(tessel.List(), LVM_GETCOLUMNWIDTH, column, 0))
-                << "column " << column << " at width " << width;
+        const std::vector<int> widths = tessel.ColumnWidths();
+        ASSERT_EQ(3u, widths.size());
+        EXPECT_EQ(std::max(220, int(client.right) - widths[1] - widths[2]), widths[0]) << width;
     }
     EXPECT_TRUE(Quit(&tessel));
+}
+
+// The display scale of the programs started from now on (the prefix's LogPixels).
+void SetScreenDpi(DWORD dpi) {
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_CONFIG, L"Software\\Fonts", L"LogPixels",
+                                             REG_DWORD, &dpi, sizeof dpi));
+}
+
+// At 144, 192 and 96 DPI each column fits its widest text beside an image of the scale's small
+// icon size, and a change of scale lays the window out as a start at that scale does.
+TEST_F(InstanceTest, ColumnsFitTheirTextsAndImagesTheScaleAtEveryDpi) {
+    std::vector<std::wstring> texts(std::begin(StatusColumnTexts), std::end(StatusColumnTexts));
+    texts.insert(texts.end(), std::begin(StartupColumnTexts), std::end(StartupColumnTexts));
+    const auto startupTexts = std::ptrdiff_t(std::size(StatusColumnTexts));
+    std::map<UINT, std::vector<int>> started; // the status and startup widths, the image size
+    auto layout = [&](probe::Target& tessel, UINT dpi) {
+        int image = 0;
+        std::vector<int> widths, columns = tessel.ColumnWidths();
+        RECT list = {};
+        GetWindowRect(tessel.List(), &list);
+        if (!tessel.MeasureList(texts, &image, &widths) || columns.size() != 3)
+            return ADD_FAILURE() << "the list cannot be measured at " << dpi, std::vector<int>{};
+        EXPECT_EQ(GetSystemMetricsForDpi(SM_CXSMICON, dpi), image) << dpi << " DPI";
+        const int status = *std::max_element(widths.begin(), widths.begin() + startupTexts);
+        const int startup = *std::max_element(widths.begin() + startupTexts, widths.end());
+        EXPECT_GE(columns[1], status + image) << dpi << " DPI";
+        EXPECT_GE(columns[2], startup + image) << dpi << " DPI";
+        const int rest = int(list.right - list.left) - columns[1] - columns[2];
+        EXPECT_EQ(std::max(MulDiv(220, dpi, 96), rest), columns[0]) << dpi << " DPI";
+        return std::vector<int>{columns[1], columns[2], image};
+    };
+    struct Back {
+        ~Back() { SetScreenDpi(USER_DEFAULT_SCREEN_DPI); }
+    } back;
+    for (UINT dpi : {144u, 192u, 96u}) {
+        SetScreenDpi(dpi);
+        probe::Target tessel;
+        ASSERT_TRUE(Start(&tessel));
+        started[dpi] = layout(tessel, dpi);
+        for (UINT next : {144u, 192u}) {
+            const RECT suggested = {20, 10, 20 + MulDiv(500, next, 96), 10 + MulDiv(300, next, 96)};
+            if (dpi != 96)
+                break;
+            EXPECT_TRUE(tessel.ChangeDpi(next, suggested));
+            RECT window = {};
+            GetWindowRect(tessel.Window(), &window);
+            EXPECT_TRUE(EqualRect(&suggested, &window)) << next << " DPI";
+            EXPECT_EQ(started[next], layout(tessel, next)) << "a change from 96 to " << next;
+        }
+        EXPECT_TRUE(Quit(&tessel));
+    }
 }
 
 // Alt with "?" or "/", typed into the list of the shown window, opens About.

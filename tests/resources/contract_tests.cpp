@@ -183,7 +183,8 @@ TEST(Contract, ManifestAsksHighestAvailableAndCommonControlsSix) {
                     SizeofResource(program, found));
     for (const char* part :
          {"level=\"highestAvailable\"", "uiAccess=\"false\"",
-          "name=\"Microsoft.Windows.Common-Controls\"", "version=\"6.0.0.0\"", ">true</dpiAware>",
+          "name=\"Microsoft.Windows.Common-Controls\"", "version=\"6.0.0.0\"",
+          ">true/pm</dpiAware>", ">PerMonitorV2</dpiAwareness>",
           "{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
           "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}"})
         EXPECT_NE(std::string::npos, xml.find(part)) << part;

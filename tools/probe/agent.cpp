@@ -1,5 +1,6 @@
 // Runs inside tessel.exe on its window thread, called by the thread hook the probe sets.
 #include "agent.h"
+#include <commctrl.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
@@ -55,6 +56,21 @@ void DropFiles(HWND mainWindow, const AgentBlock* block) {
     SendMessageW(GetDlgItem(mainWindow, 1), WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
 }
 
+void MeasureList(HWND mainWindow, AgentBlock* block) {
+    HWND list = GetDlgItem(mainWindow, 1);
+    // The image list belongs to the common controls Tessel loaded, not to a copy of the agent's.
+    auto* getIconSize = reinterpret_cast<decltype(&ImageList_GetIconSize)>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"comctl32.dll"), "ImageList_GetIconSize")));
+    int height = 0;
+    block->ImageSize = 0;
+    if (getIconSize)
+        getIconSize(ListView_GetImageList(list, LVSIL_SMALL), &block->ImageSize, &height);
+    UINT i = 0;
+    for (const wchar_t* text = block->Files; *text && i < probe::AgentMaxItems;
+         text += lstrlenW(text) + 1)
+        block->TextWidths[i++] = ListView_GetStringWidth(list, text);
+}
+
 void Serve(HWND window, WPARAM request) {
     wchar_t name[64];
     probe::AgentBlockName(GetCurrentProcessId(), name);
@@ -67,6 +83,11 @@ void Serve(HWND window, WPARAM request) {
             ReadMenu(block);
         else if (request == probe::DropFiles)
             DropFiles(window, block);
+        else if (request == probe::MeasureList)
+            MeasureList(window, block);
+        else if (request == probe::ChangeDpi)
+            SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(block->Dpi, block->Dpi),
+                         reinterpret_cast<LPARAM>(&block->Suggested));
         UnmapViewOfFile(block);
     }
     CloseHandle(mapping);

@@ -14,7 +14,7 @@ constexpr UINT AgentMaxItems = 32;
 // Room for a drop of 10,000 long names.
 constexpr UINT AgentMaxFileChars = 1 << 20;
 
-enum AgentRequest : WPARAM { ReadMenu = 1, DropFiles = 2 };
+enum AgentRequest : WPARAM { ReadMenu = 1, DropFiles = 2, MeasureList = 3, ChangeDpi = 4 };
 
 struct AgentMenuItem {
     UINT Id;
@@ -25,7 +25,14 @@ struct AgentMenuItem {
 struct AgentBlock {
     UINT ItemCount;
     AgentMenuItem Items[AgentMaxItems];
-    // DropFiles: the names, each ended by a null, the list by a second one.
+    // MeasureList: the size of the list's small images, and the width of each text of Files in
+    // the list's font (LVM_GETSTRINGWIDTHW).
+    int ImageSize;
+    int TextWidths[AgentMaxItems];
+    // ChangeDpi: WM_DPICHANGED to the main window with this DPI and suggested rectangle.
+    UINT Dpi;
+    RECT Suggested;
+    // DropFiles and MeasureList: texts, each ended by a null, the list by a second one.
     wchar_t Files[AgentMaxFileChars];
 };
 

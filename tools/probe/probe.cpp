@@ -619,6 +619,35 @@ bool Target::Drop(const std::vector<std::wstring>& files) {
     return AskAgent(DropFiles, block.get());
 }
 
+bool Target::MeasureList(const std::vector<std::wstring>& texts, int* imageSize,
+                         std::vector<int>* widths) {
+    auto block = std::make_unique<AgentBlock>();
+    wchar_t* next = block->Files;
+    for (const std::wstring& text : texts)
+        next = std::copy(text.begin(), text.end(), next) + 1;
+    if (texts.size() > AgentMaxItems || !AskAgent(probe::MeasureList, block.get()))
+        return false;
+    *imageSize = block->ImageSize;
+    widths->assign(block->TextWidths, block->TextWidths + texts.size());
+    return true;
+}
+
+bool Target::ChangeDpi(UINT dpi, const RECT& suggested) {
+    auto block = std::make_unique<AgentBlock>();
+    block->Dpi = dpi;
+    block->Suggested = suggested;
+    return AskAgent(probe::ChangeDpi, block.get());
+}
+
+std::vector<int> Target::ColumnWidths() const {
+    std::vector<int> widths;
+    for (DWORD_PTR width = 0; SendMessageTimeoutW(list_, LVM_GETCOLUMNWIDTH, widths.size(), 0,
+                                                  SMTO_ABORTIFHUNG, 5000, &width) &&
+                              width;)
+        widths.push_back(int(width));
+    return widths;
+}
+
 std::vector<Box> Target::Boxes() const {
     std::vector<Box> boxes;
     for (HWND dialog : TopLevelWindows(pid_, L"#32770", nullptr)) {

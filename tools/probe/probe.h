@@ -129,6 +129,16 @@ class Target {
     // made in the process. Returns when the list has handled it.
     bool Drop(const std::vector<std::wstring>& files);
 
+    // Read inside the process: the size of the list's small images and the width of each text
+    // in the list's font; false when the agent does not answer.
+    bool MeasureList(const std::vector<std::wstring>& texts, int* imageSize,
+                     std::vector<int>* widths);
+    // What Windows sends when the window moves to a monitor of another scale; returns when
+    // the window has handled it.
+    bool ChangeDpi(UINT dpi, const RECT& suggested);
+    // Column widths, left to right.
+    std::vector<int> ColumnWidths() const;
+
     std::vector<Box> Boxes() const;
     // Waits until the process shows a dialog; false on timeout.
     bool WaitBox(DWORD timeoutMs, Box* box) const;

@@ -13,6 +13,7 @@
 //   probe check ROW        clicks the check box of row ROW; waits until it has turned
 //   probe delete ROW       selects row ROW with a click and presses Delete; waits until it is gone
 //   probe type TEXT        types TEXT and Enter into Tessel's open dialog; waits until it closes
+//   probe command ID       posts menu command ID to the main window, as the menu bar does
 #include "probe.h"
 #include <commctrl.h>
 #include <cstdio>
@@ -113,7 +114,7 @@ int Type(const probe::Target& target, const wchar_t* text) {
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2)
         return Fail(L"usage: probe wait-idle|rows|show|tray|boxes|press ID|select CUR "
-                    L"[ROW...]|quit|menu ROW|choose ID|check ROW|delete ROW|type TEXT");
+                    L"[ROW...]|quit|menu ROW|choose ID|check ROW|delete ROW|type TEXT|command ID");
     std::wstring command = argv[1];
     probe::Target target;
     if (!target.Attach(command == L"wait-idle" ? Milliseconds(argc, argv, 30000) : 2000))
@@ -173,5 +174,7 @@ int wmain(int argc, wchar_t** argv) {
         return Delete(target, _wtoi(argument));
     if (command == L"type")
         return Type(target, argument);
+    if (command == L"command")
+        return target.Post(WM_COMMAND, WPARAM(_wtoi(argument)), 0) ? 0 : Fail(L"not posted");
     return Fail(L"unknown command " + command);
 }
