@@ -1,4 +1,5 @@
 #include "app/startup.h"
+#include "app/elevation.h"
 #include "app/globals.h"
 #include "app/imagelist.h"
 #include "app/mainwindow.h"
@@ -183,6 +184,7 @@ bool StartTessel(HINSTANCE instance) {
         ReleaseResources();
         return false;
     }
+    AllowShellMessages();
     SendMessageW(App.MainWindow, WM_SIZE, 0, 0);
     AttachDiskListImages(ImageListObject.List);
     LoadDiskList();
