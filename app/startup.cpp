@@ -27,9 +27,12 @@ void LearnWindowsVersion() {
 }
 
 // Shows the running instance's window as a double-click on its tray icon would;
-// never waits on it.
+// never waits on it. A mutex that cannot be opened belongs to another account's Tessel in
+// this session: its window shows that account's list, so it is left alone.
 bool AnotherInstanceRuns() {
     App.InstanceMutex.reset(CreateMutexW(nullptr, FALSE, AppGuid));
+    if (!App.InstanceMutex && GetLastError() == ERROR_ACCESS_DENIED)
+        return true;
     if (GetLastError() != ERROR_ALREADY_EXISTS)
         return false;
     if (HWND running = FindWindowW(AppGuid, MainWindowTitle)) {
@@ -165,6 +168,8 @@ bool StartTessel(HINSTANCE instance) {
         return false;
     EnablePrivilege(SE_BACKUP_NAME);
     EnablePrivilege(SE_RESTORE_NAME);
+    // The one attaching a virtual disk needs.
+    EnablePrivilege(SE_MANAGE_VOLUME_NAME);
     if (!OpenSettingsKeys()) {
         MessageBoxW(nullptr, AdministratorMessage, ErrorCaption, MB_OK | MB_ICONWARNING);
         return false;
