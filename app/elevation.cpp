@@ -61,9 +61,10 @@ void AllowShellMessages() {
         ChangeWindowMessageFilterEx(App.DiskList, message, MSGFLT_ALLOW, nullptr);
 }
 
-// A browser or mail client started by the elevated Tessel would run elevated itself.
+// A browser or mail client started by the elevated Tessel would run elevated itself. With no
+// shell running, asking for its windows could start one, elevated.
 void OpenAsUser(const wchar_t* target) {
-    if (Elevated() && OpenThroughDesktop(target))
+    if (Elevated() && GetShellWindow() && OpenThroughDesktop(target))
         return;
     ShellExecuteW(nullptr, L"open", target, nullptr, nullptr, SW_SHOW);
 }
