@@ -62,9 +62,9 @@ void AllowShellMessages() {
 }
 
 // A browser or mail client started by the elevated Tessel would run elevated itself. With no
-// shell running, asking for its windows could start one, elevated.
+// shell running (no taskbar), asking for its windows could start one, elevated.
 void OpenAsUser(const wchar_t* target) {
-    if (Elevated() && GetShellWindow() && OpenThroughDesktop(target))
+    if (Elevated() && FindWindowW(L"Shell_TrayWnd", nullptr) && OpenThroughDesktop(target))
         return;
     ShellExecuteW(nullptr, L"open", target, nullptr, nullptr, SW_SHOW);
 }
