@@ -31,8 +31,7 @@ bool RecorderRunning() {
     bool running = false;
     for (BOOL more = Process32FirstW(snapshot, &entry); more && !running;
          more = Process32NextW(snapshot, &entry))
-        running =
-            !lstrcmpiW(entry.szExeFile, L"cmd.exe") || !lstrcmpiW(entry.szExeFile, L"conhost.exe");
+        running = !lstrcmpiW(entry.szExeFile, L"url_recorder.exe");
     CloseHandle(snapshot);
     return running;
 }
@@ -112,7 +111,7 @@ class MenuBarTest : public TesselTest {
             lines.push_back(line.substr(0, line.find_last_not_of("\r ") + 1));
         return lines;
     }
-    // Waits for the lines and for the recorder's end: its console window may lie over Tessel's.
+    // Waits for the lines and for the recorder's end.
     bool WaitOpened(size_t count) const {
         return probe::WaitFor(ExitTimeoutMs,
                               [&] { return Opened().size() >= count && !RecorderRunning(); });
