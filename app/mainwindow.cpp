@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 #include "app/dpi.h"
+#include "app/elevation.h"
 #include "app/globals.h"
 #include "app/trayicon.h"
 #include "dialogs/about.h"
@@ -45,7 +46,7 @@ void MsgCommand(HWND window, WORD id) {
         DialogBoxParamW(App.Instance, MAKEINTRESOURCEW(IDD_OPTIONS), window, OptionsDialogProc, 0);
         break;
     case IDM_DONATE:
-        ShellExecuteW(window, L"open", TESSEL_DONATION_URL, nullptr, nullptr, SW_SHOW);
+        OpenAsUser(TESSEL_DONATION_URL);
         break;
     case IDM_CHECK_UPDATES:
         CheckForUpdatesNow(window);

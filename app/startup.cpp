@@ -1,5 +1,6 @@
 #include "app/startup.h"
 #include "app/dpi.h"
+#include "app/elevation.h"
 #include "app/globals.h"
 #include "app/imagelist.h"
 #include "app/mainwindow.h"
@@ -27,9 +28,12 @@ void LearnWindowsVersion() {
 }
 
 // Shows the running instance's window as a double-click on its tray icon would;
-// never waits on it.
+// never waits on it. A mutex that cannot be opened belongs to another account's Tessel in
+// this session: its window shows that account's list, so it is left alone.
 bool AnotherInstanceRuns() {
     App.InstanceMutex.reset(CreateMutexW(nullptr, FALSE, AppGuid));
+    if (!App.InstanceMutex && GetLastError() == ERROR_ACCESS_DENIED)
+        return true;
     if (GetLastError() != ERROR_ALREADY_EXISTS)
         return false;
     if (HWND running = FindWindowW(AppGuid, MainWindowTitle)) {
@@ -170,6 +174,8 @@ bool StartTessel(HINSTANCE instance) {
         return false;
     EnablePrivilege(SE_BACKUP_NAME);
     EnablePrivilege(SE_RESTORE_NAME);
+    // The one attaching a virtual disk needs.
+    EnablePrivilege(SE_MANAGE_VOLUME_NAME);
     if (!OpenSettingsKeys()) {
         MessageBoxW(nullptr, AdministratorMessage, ErrorCaption, MB_OK | MB_ICONWARNING);
         return false;
@@ -189,6 +195,7 @@ bool StartTessel(HINSTANCE instance) {
         ReleaseResources();
         return false;
     }
+    AllowShellMessages();
     SendMessageW(App.MainWindow, WM_SIZE, 0, 0);
     AttachDiskListImages(ImageListObject.List);
     LoadDiskList();

@@ -27,6 +27,36 @@ HICON LoadTrayIcon() {
 
 } // namespace
 
+namespace {
+
+// While the shell is not up (at logon, or restarting) an add fails: try again for two minutes.
+constexpr UINT_PTR TrayRetryTimer = 30;
+constexpr UINT TrayRetryMs = 4000;
+constexpr int TrayRetryTicks = 30;
+int TrayRetriesLeft;
+
+// An add also fails when the icon is already there; an update of its tip to the same text
+// tells the two apart without anything the user sees.
+bool AddOrFindTrayIcon() {
+    if (Shell_NotifyIconW(NIM_ADD, &App.TrayIconRecord))
+        return true;
+    NOTIFYICONDATAW tipOnly = App.TrayIconRecord;
+    tipOnly.uFlags = NIF_TIP;
+    return Shell_NotifyIconW(NIM_MODIFY, &tipOnly);
+}
+
+void CALLBACK RetryTrayIcon(HWND window, UINT, UINT_PTR timer, DWORD) {
+    if (IsWindowVisible(window) || AddOrFindTrayIcon() || --TrayRetriesLeft <= 0)
+        KillTimer(window, timer);
+}
+
+void RetryTrayIconLater() {
+    TrayRetriesLeft = TrayRetryTicks;
+    SetTimer(App.MainWindow, TrayRetryTimer, TrayRetryMs, RetryTrayIcon);
+}
+
+} // namespace
+
 void FillTrayIconRecord() {
     NOTIFYICONDATAW& tray = App.TrayIconRecord;
     tray = {};
@@ -56,7 +86,8 @@ void ShowFromTray(HWND window) {
 }
 
 void AddTrayIcon() {
-    Shell_NotifyIconW(NIM_ADD, &App.TrayIconRecord);
+    if (!AddOrFindTrayIcon())
+        RetryTrayIconLater();
 }
 
 void RemoveTrayIcon() {

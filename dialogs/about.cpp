@@ -1,5 +1,5 @@
 #include "dialogs/about.h"
-#include "app/globals.h"
+#include "app/elevation.h"
 #include "resources/resource.h"
 #include <commctrl.h>
 
@@ -8,10 +8,9 @@ namespace {
 // Only a click opens a link: Enter on a focused link does nothing.
 void OnLinkClicked(UINT_PTR control) {
     if (control == IDC_DONATION_LINK)
-        ShellExecuteW(App.MainWindow, L"open", TESSEL_DONATION_URL, nullptr, nullptr, SW_SHOW);
+        OpenAsUser(TESSEL_DONATION_URL);
     else if (control == IDC_SUPPORT_LINK)
-        ShellExecuteW(App.MainWindow, L"open", L"mailto:" TESSEL_SUPPORT_EMAIL, nullptr, nullptr,
-                      SW_SHOW);
+        OpenAsUser(L"mailto:" TESSEL_SUPPORT_EMAIL);
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "update/updater.h"
+#include "app/elevation.h"
 #include "app/globals.h"
 #include "resources/resource.h"
 #include "settings/store.h"
@@ -60,7 +61,7 @@ bool ReadVersion(const UniqueInternet& request, DWORD* version) {
 
 void OfferNewVersion() {
     MessageBoxW(App.MainWindow, NewVersionMessage, VersionCaption, MB_ICONINFORMATION);
-    ShellExecuteW(nullptr, L"open", TESSEL_DOWNLOAD_URL, nullptr, nullptr, SW_SHOW);
+    OpenAsUser(TESSEL_DOWNLOAD_URL);
 }
 
 } // namespace

@@ -94,7 +94,7 @@ TEST_F(InstanceTest, FirstStartShowsAnEmptyListFillingTheWindow) {
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, UserSettingsPath()));
     EXPECT_TRUE(ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath()).empty());
     EXPECT_EQ(0, tessel.RowCount());
-    for (const wchar_t* privilege : {SE_BACKUP_NAME, SE_RESTORE_NAME})
+    for (const wchar_t* privilege : {SE_BACKUP_NAME, SE_RESTORE_NAME, SE_MANAGE_VOLUME_NAME})
         EXPECT_TRUE(PrivilegeEnabled(tessel.Process(), privilege)) << Narrow(privilege);
     EXPECT_EQ((std::vector<std::wstring>{PathColumnTitle, StatusColumnTitle, StartupColumnTitle}),
               tessel.ColumnTitles());

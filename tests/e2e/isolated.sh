@@ -12,8 +12,9 @@ testbed_prefix isolated "${TESSEL_WINVER:-win10}"
 # for a sound server that this network cannot reach.
 wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /t REG_SZ /d '' /f >/dev/null
 # Every web page and new mail opened becomes a line of C:\opened.txt.
+cp "$BUILD_DIR/tests/e2e/url_recorder.exe" "$WINEPREFIX/drive_c/windows/"
 for scheme in http https mailto; do
-    wine reg add "HKCR\\$scheme\\shell\\open\\command" /ve /d 'cmd.exe /c "echo %1>>C:\opened.txt"' /f >/dev/null
+    wine reg add "HKCR\\$scheme\\shell\\open\\command" /ve /d 'url_recorder.exe %1' /f >/dev/null
 done
 trap 'wineserver -k' EXIT
 failed=0

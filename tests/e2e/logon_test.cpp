@@ -69,6 +69,7 @@ TEST_P(LogonVersionTest, MountsEveryMarkedImageOnce) {
 
 INSTANTIATE_TEST_SUITE_P(Versions, LogonVersionTest,
                          ::testing::Values(VersionCase{L"win7", false}, VersionCase{L"win8", true},
+                                           VersionCase{L"win81", true},
                                            VersionCase{L"win10", true}),
                          [](const ::testing::TestParamInfo<VersionCase>& param) {
                              return Narrow(param.param.Version);
