@@ -1,6 +1,7 @@
 #include "app/trayicon.h"
 #include "app/globals.h"
 #include "app/mainwindow.h"
+#include "disklist/pending.h"
 
 void FillTrayIconRecord() {
     NOTIFYICONDATAW& tray = App.TrayIconRecord;
@@ -16,6 +17,7 @@ void FillTrayIconRecord() {
 }
 
 void HideToTray(HWND window) {
+    RefreshTrayTip();
     ShowWindow(window, SW_HIDE);
     AddTrayIcon();
 }
