@@ -32,6 +32,36 @@ TEST(DiskImage, OpenKeepsTheServiceCodeAndTheInformationQueryFillsTheRecordAfres
          ++i)
         EXPECT_EQ(0, bytes[i]) << "byte " << i;
     CloseHandle(image);
+    // Asked once, as the type the file's signature names, the service's code stands; a file
+    // without one is asked as each type (VHD 2, VHDX 3, ISO 1) and keeps the first code.
+    App.WindowsEightOrLater = 1;
+    using imagegen::Kind;
+    const std::pair<Kind, std::wstring> cases[] = {
+        {Kind::VhdFixed, L"2"},    {Kind::VhdTruncatedFooter, L"2"},
+        {Kind::VhdxDynamic, L"3"}, {Kind::VhdxBadChecksum, L"3"},
+        {Kind::IsoUdf, L"1"},      {Kind::Text, L"231"},
+        {Kind::VhdDynamic, L"2"}};
+    for (const auto& [kind, devices] : cases) {
+        const std::wstring file = folder.PathOf(std::to_wstring(int(kind)));
+        ASSERT_EQ(0u, imagegen::CreateImage(file, kind));
+        // Each is open elsewhere for reading; the last, as a scanner holds it, shares no writing:
+        // the VHD open's 32 must stand, not the ISO probe's 1392.
+        bool held = kind == Kind::VhdDynamic;
+        HANDLE holder = CreateFileW(file.c_str(), GENERIC_READ,
+                                    held ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+        int opened = OpenDiskImage(file.c_str(), &image);
+        std::wstring asked;
+        for (const standin::JournalEntry& open : JournalFor(file, L"open"))
+            asked += open.Field(L"device");
+        EXPECT_EQ(devices, asked) << int(kind);
+        EXPECT_EQ(opened ? 0 : JournalFor(file, L"open")[0].Code, App.LastDiskError) << int(kind);
+        EXPECT_TRUE(!held || App.LastDiskError == ERROR_SHARING_VIOLATION) << App.LastDiskError;
+        if (opened)
+            CloseHandle(image);
+        CloseHandle(holder);
+    }
+    App.WindowsEightOrLater = 0;
 }
 
 // The texts of known codes are read end to end; only here is the icon told.
