@@ -5,6 +5,7 @@
 #include "imagegen.h"
 #include "msgbox_hook.h"
 #include "vdisk/diskimage.h"
+#include "vdisk/failurekind.h"
 #include <gtest/gtest.h>
 
 namespace {
@@ -62,6 +63,35 @@ TEST(DiskImage, OpenKeepsTheServiceCodeAndTheInformationQueryFillsTheRecordAfres
         CloseHandle(holder);
     }
     App.WindowsEightOrLater = 0;
+}
+
+TEST(FailureKind, SortsByCodeVolumeAndTries) {
+    const wchar_t present[] = L"C:\\images\\a.vhd";
+    wchar_t missing[] = L"Z:\\images\\a.vhd";
+    while (GetLogicalDrives() & (1u << (missing[0] - L'A')))
+        --missing[0];
+    using enum FailureKind;
+    const struct {
+        std::vector<DWORD> Codes;
+        bool OnMissingDrive;
+        unsigned Tries;
+        FailureKind Kind;
+    } rows[] = {
+        {{2, 3, 15, 21, 55}, false, 1, WaitingForDrive},
+        {{1392, 5, 32, 87}, true, 7, WaitingForDrive},
+        {{32, 33}, false, 40, Busy},
+        {{5}, false, 2, Busy},
+        {{5, 1392, 0xC03A0015, 618, 6002, 0xC03A001A, 1314, 87, Planted}, false, 3, Permanent},
+        {{53, 64, 67, 121, 1203, 1231, 1232}, false, 1, Network},
+        {{53, 67, 1232}, true, 1, Network}};
+    for (const auto& row : rows)
+        for (DWORD code : row.Codes)
+            EXPECT_EQ(
+                row.Kind,
+                ClassifyDiskFailure(
+                    code, ImageVolumePresent(row.OnMissingDrive ? missing : present), row.Tries))
+                << code << (row.OnMissingDrive ? " on a missing drive, try " : ", try ")
+                << row.Tries;
 }
 
 // The texts of known codes are read end to end; only here is the icon told.
