@@ -7,6 +7,9 @@
 #   BENCH_RUNS (default 10): starts per figure; the median is shown.
 #   BENCH_RUNS_1000 (default 5), BENCH_RUNS_10000 (default 3): starts with that many images.
 #   BENCH_IDLE_SECONDS (default 10): how long idle CPU is measured.
+#   BENCH_WAIT_SECONDS (default 180): how long the message loop is watched with a row waiting
+#   for its drive (wake-ups per minute in the first 2 minutes and after).
+#   BENCH_EARLIER_EXE: an earlier tessel.exe (Windows or unix path), timed beside this one.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/testbed.sh"
@@ -16,9 +19,11 @@ runs=${BENCH_RUNS:-10}
 runs_1000=${BENCH_RUNS_1000:-5}
 runs_10000=${BENCH_RUNS_10000:-3}
 idle_seconds=${BENCH_IDLE_SECONDS:-10}
+wait_seconds=${BENCH_WAIT_SECONDS:-180}
+earlier=${BENCH_EARLIER_EXE:-}
 
 echo "== Building" >&2
-testbed_build --target tessel bench_baseline bench_baseline_imports bench_measure virtdisk_standin mkimage keeper >/dev/null
+testbed_build --target tessel bench_baseline bench_baseline_imports bench_measure virtdisk_standin mkimage standinctl keeper >/dev/null
 trap testbed_stop EXIT
 testbed_start_display
 testbed_make_template
@@ -56,6 +61,39 @@ for n in 100 1000 10000; do
         -v "rows$n=$(value rows_ms "$shares")" -v "srows$n=$(value rows_sized_ms "$shares")"
         -v "svc$n=$(value service_ms "$shares")")
 done
+
+# Start-up beside an earlier build's, in turn, with no images and with 1,000 half marked.
+if [ -n "$earlier" ]; then
+    echo "== Start-up beside $earlier" >&2
+    [ -f "$earlier" ] && earlier=$(winepath -w "$earlier")
+    register 0 2
+    before0=$(measure pair "$earlier" "$tessel" "$runs" 0)
+    register 1000 2
+    before1000=$(measure pair "$earlier" "$tessel" "$runs_1000" 1000)
+    args+=(-v e0="$(value base_idle_ms_median "$before0")" -v n0="$(value idle_ms_median "$before0")"
+        -v e1000="$(value base_idle_ms_median "$before1000")" -v n1000="$(value idle_ms_median "$before1000")")
+fi
+
+# The message loop run in the measuring process on Tessel's start-up: with everything mounted
+# (nothing pending), with one marked image on a drive that is not there, and with one whose
+# server cannot be reached (the stand-in fails its opens with 53, as Windows does for an
+# unreachable share; under Wine a share path fails at once with 3).
+echo "== The message loop, nothing pending / waiting for a drive / network" >&2
+register 100 2
+idle=$(measure loop "$idle_seconds")
+calm=$(measure loop 20 20 probe)
+missing=$(for l in q r s t u v w x y; do [ -e "$WINEPREFIX/dosdevices/$l:" ] || { echo "${l^^}"; break; }; done)
+register_marked "$missing:\\Bench\\img-0.vhd"
+waiting=$(measure loop "$wait_seconds" 120)
+register_marked 'C:\Bench\img-1.vhd'
+wine "$BUILD_DIR/standin/standinctl.exe" fault open 'C:\Bench\img-1.vhd' 53 1000000 >/dev/null
+network=$(measure loop 60 60 probe)
+args+=(-v iw="$(value wakeups_first "$idle")" -v icpu="$(value cpu_ms "$idle")"
+    -v istall="$(value longest_stall_ms "$calm")"
+    -v wfirst="$(value wakeups_first_per_min "$waiting")" -v wafter="$(value wakeups_after_per_min "$waiting")"
+    -v wcpu="$(value cpu_ms "$waiting")" -v waitsecs="$wait_seconds"
+    -v nstall="$(value longest_stall_ms "$network")" -v nw="$(value wakeups_first_per_min "$network")")
+
 wine reg delete "$key" /f >/dev/null 2>&1 || true
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
@@ -84,6 +122,13 @@ BEGIN {
     printf row, "start to idle, baseline with Tessel imports (ms)", sprintf("%.1f", bi), sprintf("%.1f", ti), sprintf("(%.2fx)", ti / bi), ""
     printf row, "private memory, baseline with Tessel imports", "", sprintf("%.0f", mi), sprintf("(%+.0f)", mi - mb), ""
     printf row, sprintf("CPU time over %d s idle (ms)", secs), "", sprintf("%.1f", cpu), "0: no timers", verdict(cpu < 1)
+    printf row, sprintf("loop wake-ups / CPU over %d s, all mounted", secs), "", sprintf("%d / %.1f ms", iw, icpu), "0 / 0: nothing pending, no timer", verdict(iw == 0 && icpu < 1)
+    printf row, "wake-ups a minute, one waiting for its drive", "", sprintf("%.1f / %.1f", wfirst, wafter), sprintf("first 2 min / next %d s", waitsecs - 120), ""
+    printf row, "longest loop stall: all mounted / network (ms)", "", sprintf("%.1f / %.1f", istall, nstall), sprintf("(%.1f wake-ups a minute)", nw), ""
+    if (e0 != "") {
+        printf row, "start to idle, no images: earlier / this (ms)", sprintf("%.1f", e0), sprintf("%.1f", n0), sprintf("(%.2fx)", n0 / e0), ""
+        printf row, "the same, 1,000 images half marked (ms)", sprintf("%.1f", e1000), sprintf("%.1f", n1000), sprintf("(%.2fx)", n1000 / e1000), ""
+    }
     split("100 1000 10000", counts, " ")
     t[100] = t100; t[1000] = t1000; t[10000] = t10000
     m[100] = m100; m[1000] = m1000; m[10000] = m10000
