@@ -48,10 +48,12 @@ bool ImageVolumePresent(const wchar_t* path) {
     size_t rootLength = VolumeRootLength(path);
     if (!rootLength)
         return false;
-    // The deepest mount point when the system can name it (a drive mounted in a folder), else
-    // the root as written: a drive or share that is gone has no volume path.
+    // The deepest mount point (a drive mounted in a folder) when the system names one within
+    // the path; for a drive that is gone it names the boot volume instead, so then the root as
+    // written stands.
     std::wstring root(wcslen(path) + 2, L'\0');
-    if (GetVolumePathNameW(path, root.data(), DWORD(root.size())))
+    if (GetVolumePathNameW(path, root.data(), DWORD(root.size())) &&
+        wcslen(root.c_str()) >= rootLength && _wcsnicmp(root.c_str(), path, rootLength) == 0)
         root.resize(wcslen(root.c_str()));
     else
         root.assign(path, rootLength);
