@@ -3,6 +3,7 @@
 #include "app/globals.h"
 #include "app/imagelist.h"
 #include "app/startup.h"
+#include "disklist/pending.h"
 #include "helpers.h"
 #include "resources/resource.h"
 #include <gtest/gtest.h>
@@ -47,4 +48,40 @@ TEST(StartUp, LoadsTheListIconsAndTeardownGivesEverythingBack) {
     HANDLE mutex = CreateMutexW(nullptr, FALSE, AppGuid);
     EXPECT_NE(DWORD(ERROR_ALREADY_EXISTS), GetLastError()) << "the instance mutex is closed";
     CloseHandle(mutex);
+}
+
+// The timed tries of a pending image: a late drive looked for often after a wake, then rarely; a
+// busy file and an unreachable share backed off, then every two minutes.
+TEST(RetrySchedule, WaitsByKindOfFailure) {
+    using enum FailureKind;
+    constexpr ULONGLONG Minute = 60 * 1000;
+    const struct {
+        FailureKind Kind;
+        unsigned Step;
+        ULONGLONG SinceWake;
+        DWORD Seconds;
+    } cases[] = {
+        {WaitingForDrive, 1, 0, 5},
+        {WaitingForDrive, 40, 2 * Minute - 1, 5},
+        {WaitingForDrive, 1, 2 * Minute, 60},
+        {WaitingForDrive, 9, 90 * Minute, 60},
+        {Busy, 1, 0, 2},
+        {Busy, 2, 0, 4},
+        {Busy, 3, 0, 8},
+        {Busy, 4, 0, 16},
+        {Busy, 5, 0, 30},
+        {Busy, 6, 0, 60},
+        {Busy, 7, 0, 120},
+        {Busy, 50, 0, 120},
+        {Network, 0, 0, 5},
+        {Network, 1, 0, 5},
+        {Network, 2, 0, 10},
+        {Network, 3, 0, 20},
+        {Network, 4, 0, 40},
+        {Network, 5, 0, 60},
+        {Network, 6, 3 * Minute, 120},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.Seconds * 1000, RetryDelayMs(c.Kind, c.Step, c.SinceWake))
+            << int(c.Kind) << " step " << c.Step << " since " << c.SinceWake;
 }
