@@ -8,6 +8,7 @@
 #include "resources/resource.h"
 #include <gtest/gtest.h>
 #include <commctrl.h>
+#include <vector>
 
 namespace {
 
@@ -55,33 +56,20 @@ TEST(StartUp, LoadsTheListIconsAndTeardownGivesEverythingBack) {
 TEST(RetrySchedule, WaitsByKindOfFailure) {
     using enum FailureKind;
     constexpr ULONGLONG Minute = 60 * 1000;
+    // The waits after the first, second, ... failure of one kind.
     const struct {
         FailureKind Kind;
-        unsigned Step;
         ULONGLONG SinceWake;
-        DWORD Seconds;
+        std::vector<DWORD> Seconds;
     } cases[] = {
-        {WaitingForDrive, 1, 0, 5},
-        {WaitingForDrive, 40, 2 * Minute - 1, 5},
-        {WaitingForDrive, 1, 2 * Minute, 60},
-        {WaitingForDrive, 9, 90 * Minute, 60},
-        {Busy, 1, 0, 2},
-        {Busy, 2, 0, 4},
-        {Busy, 3, 0, 8},
-        {Busy, 4, 0, 16},
-        {Busy, 5, 0, 30},
-        {Busy, 6, 0, 60},
-        {Busy, 7, 0, 120},
-        {Busy, 50, 0, 120},
-        {Network, 0, 0, 5},
-        {Network, 1, 0, 5},
-        {Network, 2, 0, 10},
-        {Network, 3, 0, 20},
-        {Network, 4, 0, 40},
-        {Network, 5, 0, 60},
-        {Network, 6, 3 * Minute, 120},
+        {WaitingForDrive, 0, {5, 5, 5}},
+        {WaitingForDrive, 2 * Minute - 1, {5}},
+        {WaitingForDrive, 2 * Minute, {60, 60}},
+        {Busy, 0, {2, 4, 8, 16, 30, 60, 120, 120}},
+        {Network, 3 * Minute, {5, 10, 20, 40, 60, 120, 120}},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(c.Seconds * 1000, RetryDelayMs(c.Kind, c.Step, c.SinceWake))
-            << int(c.Kind) << " step " << c.Step << " since " << c.SinceWake;
+        for (unsigned step = 1; step <= c.Seconds.size(); ++step)
+            EXPECT_EQ(c.Seconds[step - 1] * 1000, RetryDelayMs(c.Kind, step, c.SinceWake))
+                << int(c.Kind) << " step " << step << " since " << c.SinceWake;
 }
