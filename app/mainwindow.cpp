@@ -142,7 +142,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_TIMER:
         OnPendingTimer(wParam);
-        return 0;
+        break;
     case WM_SYSCOMMAND:
         if (wParam == SC_MINIMIZE) {
             HideToTray(window);

@@ -12,6 +12,7 @@
 #include "app/traynotice.h"
 #include "disklist/listview.h"
 #include "disklist/load.h"
+#include "vdisk/imagepath.h"
 
 namespace {
 
@@ -144,22 +145,24 @@ void ArmRetryTimer() {
     SetTimer(App.MainWindow, RetryTimer, due > now ? UINT(due - now) : USER_TIMER_MINIMUM, nullptr);
 }
 
-// The balloon's lines: every marked image not mounted now, with its reason.
+// The balloon's lines: every marked image not mounted now, with its reason, in row order. By
+// their own paths, not PathBuffer: a timer can come while a box of a command is open.
 std::vector<NoticeLine> NotMountedLines() {
+    std::vector<std::pair<int, NoticeLine>> rows;
+    auto add = [&](const std::wstring& path, const wchar_t* reason) {
+        const int row = FindRowByPath(path.c_str());
+        if (row != -1 && IsRowChecked(row) && !GetRowHandle(row))
+            rows.push_back({row, {path, reason}});
+    };
+    for (const PendingImage& image : Pending.Images)
+        add(image.Path, Reason(image.Kind, 0));
+    for (const FailedImage& failed : Pending.Failed)
+        add(failed.Path, Reason(failed.Kind, failed.Code));
+    std::sort(rows.begin(), rows.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<NoticeLine> lines;
-    const int count = RowCount();
-    for (int row = 0; row < count; ++row) {
-        if (!IsRowChecked(row) || GetRowHandle(row) || !ReadRowPath(row))
-            continue;
-        const wchar_t* path = App.PathBuffer.get();
-        if (const PendingImage* image = FindPending(path)) {
-            lines.push_back({image->Path, Reason(image->Kind, 0)});
-            continue;
-        }
-        for (const FailedImage& failed : Pending.Failed)
-            if (SamePath(failed.Path, path))
-                lines.push_back({failed.Path, Reason(failed.Kind, failed.Code)});
-    }
+    for (const auto& [row, line] : rows)
+        lines.push_back(line);
     return lines;
 }
 
@@ -281,7 +284,10 @@ DWORD RetryDelayMs(FailureKind kind, unsigned step, ULONGLONG sinceWakeMs) {
 }
 
 bool NoteLogonFailure(int row, const wchar_t* path, DWORD code) {
-    const FailureKind kind = ClassifyDiskFailure(code, ImageVolumePresent(path), 1);
+    // A name that is no file's (relative, a device) never arrives, however long one waits.
+    const FailureKind kind = IsImageFilePath(path)
+                                 ? ClassifyDiskFailure(code, ImageVolumePresent(path), 1)
+                                 : FailureKind::Permanent;
     if (kind == FailureKind::Permanent) {
         Pending.Failed.push_back({path, kind, code});
         return false;
@@ -321,12 +327,13 @@ void RequestPendingPass(Trigger trigger) {
 }
 
 void OnPendingTimer(UINT_PTR id) {
-    KillTimer(App.MainWindow, id);
     switch (id) {
     case RetryTimer:
+        KillTimer(App.MainWindow, id);
         StartPass(false);
         break;
     case TriggerTimer:
+        KillTimer(App.MainWindow, id);
         StartPass(true);
         break;
     case LogonSettleTimer:

@@ -40,6 +40,7 @@ bool NoteLogonFailure(int row, const wchar_t* path, DWORD code);
 void StartPendingRetries();
 
 void RequestPendingPass(Trigger trigger);
+// Timers of other ids are left alone.
 void OnPendingTimer(UINT_PTR id);
 void OnPendingChecked(LPARAM answer);
 

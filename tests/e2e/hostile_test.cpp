@@ -4,6 +4,8 @@
 #include "e2e_fixture.h"
 #include <algorithm>
 
+#include "disklist/pending.h"
+
 namespace e2e {
 namespace {
 
@@ -32,7 +34,7 @@ TEST_F(HostileTest, StartsKeepsEveryValueAndOpensNoDevice) {
     std::wstring longest = PathOf(L"");
     longest += std::wstring(16383 - longest.size(), L'l');
     const Case cases[] = {
-        {longest, REG_SZ, on, StatusOpenError, true},
+        {longest, REG_SZ, on, StatusWaitingForDrive, true},
         {PathOf(L"q\"uote.vhd"), REG_SZ, on, StatusOpenError, true},
         {MakeImage(L"s;emi;colon.vhd", imagegen::Kind::VhdFixed), REG_SZ, on, StatusMounted, true},
         {MakeImage(L"Диск-磁盘-ディスク.vhd", imagegen::Kind::VhdFixed), REG_SZ, on, StatusMounted,
@@ -42,7 +44,7 @@ TEST_F(HostileTest, StartsKeepsEveryValueAndOpensNoDevice) {
          true},
         {L"\\\\?\\" + MakeImage(L"long-form.vhd", imagegen::Kind::VhdFixed), REG_SZ, on,
          StatusMounted, true},
-        {L"\\\\no-such-server\\share\\unc.vhd", REG_SZ, on, StatusOpenError, true},
+        {L"\\\\no-such-server\\share\\unc.vhd", REG_SZ, on, StatusWaitingForDrive, true},
         {L"\\\\.\\PhysicalDrive0", REG_SZ, on, StatusOpenError, false},
         {L"//./PhysicalDrive1", REG_SZ, on, StatusOpenError, false},
         {L"\\\\.\\C:", REG_SZ, on, StatusOpenError, false},
