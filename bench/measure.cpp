@@ -17,9 +17,10 @@
 //                                   least disturbed by other work on the machine)
 //   measure loop SECONDS [SPLIT [probe]]  Tessel's start-up in this process, then its message
 //                                   loop run here for SECONDS: the loop's wake-ups for Tessel
-//                                   per minute before and after SPLIT seconds and the CPU
-//                                   time; with probe, also the longest a message posted every
-//                                   10 ms waited in the queue (the longest stall)
+//                                   per minute before and after SPLIT seconds, the CPU time
+//                                   and Tessel's timers left at the end; with probe, also the
+//                                   longest a message posted every 10 ms waited in the queue (the
+//                                   longest stall)
 #include <windows.h>
 #include <commctrl.h>
 #include <psapi.h>
@@ -35,6 +36,7 @@
 #include "app/startup.h"
 #include "disklist/listview.h"
 #include "disklist/load.h"
+#include "disklist/pending.h"
 #include "settings/store.h"
 
 namespace {
@@ -378,7 +380,8 @@ DWORD WINAPI ProbeWorker(void* context) {
 
 // Tessel's start-up in this process on the registered list, then its message loop run here
 // for SECONDS: how often the loop wakes for Tessel (per minute before and after SPLIT
-// seconds), the process's CPU time, and, probing, the longest a probe waited.
+// seconds), the process's CPU time, its timers left at the end, and, probing, the longest a
+// probe waited.
 int LoopCommand(int seconds, int split, bool probing) {
     if (!StartTessel(GetModuleHandleW(nullptr)))
         return 1;
@@ -409,6 +412,10 @@ int LoopCommand(int seconds, int split, bool probing) {
             ++(Now() - start < split * 1000.0 ? early : late);
     }
     cpu = CpuMs(GetCurrentProcess()) - cpu;
+    // Killing a timer succeeds only when it exists: the count of Tessel's that do.
+    int timers = 0;
+    for (UINT_PTR timer : {RetryTimer, TriggerTimer, LogonSettleTimer})
+        timers += KillTimer(App.MainWindow, timer) != 0;
     InterlockedExchange(&probe.Stop, 1);
     if (prober) {
         WaitForSingleObject(prober, INFINITE);
@@ -416,9 +423,9 @@ int LoopCommand(int seconds, int split, bool probing) {
     }
     double after = seconds > split ? (seconds - split) / 60.0 : 0;
     printf("wakeups_first=%d\nwakeups_first_per_min=%.1f\nwakeups_after=%d\n"
-           "wakeups_after_per_min=%.1f\ncpu_ms=%.1f\nlongest_stall_ms=%.1f\n",
+           "wakeups_after_per_min=%.1f\ncpu_ms=%.1f\nlongest_stall_ms=%.1f\ntimers=%d\n",
            early, early / (std::min(split, seconds) / 60.0), late, after ? late / after : 0.0, cpu,
-           longest);
+           longest, timers);
     return 0;
 }
 

@@ -88,7 +88,7 @@ waiting=$(measure loop "$wait_seconds" 120)
 register_marked 'C:\Bench\img-1.vhd'
 wine "$BUILD_DIR/standin/standinctl.exe" fault open 'C:\Bench\img-1.vhd' 53 1000000 >/dev/null
 network=$(measure loop 60 60 probe)
-args+=(-v iw="$(value wakeups_first "$idle")" -v icpu="$(value cpu_ms "$idle")"
+args+=(-v iw="$(value wakeups_first "$idle")" -v icpu="$(value cpu_ms "$idle")" -v itimers="$(value timers "$idle")"
     -v istall="$(value longest_stall_ms "$calm")"
     -v wfirst="$(value wakeups_first_per_min "$waiting")" -v wafter="$(value wakeups_after_per_min "$waiting")"
     -v wcpu="$(value cpu_ms "$waiting")" -v waitsecs="$wait_seconds"
@@ -122,7 +122,7 @@ BEGIN {
     printf row, "start to idle, baseline with Tessel imports (ms)", sprintf("%.1f", bi), sprintf("%.1f", ti), sprintf("(%.2fx)", ti / bi), ""
     printf row, "private memory, baseline with Tessel imports", "", sprintf("%.0f", mi), sprintf("(%+.0f)", mi - mb), ""
     printf row, sprintf("CPU time over %d s idle (ms)", secs), "", sprintf("%.1f", cpu), "0: no timers", verdict(cpu < 1)
-    printf row, sprintf("loop wake-ups / CPU over %d s, all mounted", secs), "", sprintf("%d / %.1f ms", iw, icpu), "0 / 0: nothing pending, no timer", verdict(iw == 0 && icpu < 1)
+    printf row, sprintf("loop wake-ups / CPU / timers, %d s all mounted", secs), "", sprintf("%d / %.1f ms / %d", iw, icpu, itimers), "0 / 0 / 0: nothing pending", verdict(iw == 0 && icpu < 1 && itimers == 0)
     printf row, "wake-ups a minute, one waiting for its drive", "", sprintf("%.1f / %.1f", wfirst, wafter), sprintf("first 2 min / next %d s", waitsecs - 120), ""
     printf row, "longest loop stall: all mounted / network (ms)", "", sprintf("%.1f / %.1f", istall, nstall), sprintf("(%.1f wake-ups a minute)", nw), ""
     if (e0 != "") {

@@ -1,9 +1,10 @@
 #include "vdisk/failurekind.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <iterator>
-#include <string>
 
+#include "app/unique_any.h"
 #include "vdisk/imagepath.h"
 
 namespace {
@@ -46,21 +47,23 @@ FailureKind ClassifyDiskFailure(DWORD code, bool volumePresent, unsigned tries) 
 
 bool ImageVolumePresent(const wchar_t* path) {
     size_t rootLength = VolumeRootLength(path);
-    if (!rootLength)
+    DWORD chars = DWORD(wcslen(path) + 2);
+    UniqueHeapText root(
+        static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, chars * sizeof(wchar_t))));
+    if (!rootLength || !root)
         return false;
     // The deepest mount point (a drive mounted in a folder) when the system names one within
     // the path; for a drive that is gone it names the boot volume instead, so then the root as
     // written stands.
-    std::wstring root(wcslen(path) + 2, L'\0');
-    if (GetVolumePathNameW(path, root.data(), DWORD(root.size())) &&
-        wcslen(root.c_str()) >= rootLength && _wcsnicmp(root.c_str(), path, rootLength) == 0)
-        root.resize(wcslen(root.c_str()));
-    else
-        root.assign(path, rootLength);
+    if (!GetVolumePathNameW(path, root.get(), chars) || wcslen(root.get()) < rootLength ||
+        _wcsnicmp(root.get(), path, rootLength) != 0) {
+        wmemcpy(root.get(), path, rootLength);
+        root.get()[rootLength] = L'\0';
+    }
     // An empty card reader or optical drive must not bring up the system's "insert a disk" box.
     DWORD previousMode = 0;
     SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previousMode);
-    bool present = GetFileAttributesW(root.c_str()) != INVALID_FILE_ATTRIBUTES;
+    bool present = GetFileAttributesW(root.get()) != INVALID_FILE_ATTRIBUTES;
     SetThreadErrorMode(previousMode, nullptr);
     return present;
 }
