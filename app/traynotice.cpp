@@ -21,34 +21,45 @@ const wchar_t* NotMountedTitle(size_t images) {
     return title;
 }
 
-std::wstring ShortenPath(const std::wstring& path, size_t most) {
-    if (path.size() <= most)
-        return path;
+void AppendShortPath(wchar_t* text, const wchar_t* path, size_t most) {
+    const size_t length = lstrlenW(path);
+    if (length <= most) {
+        lstrcatW(text, path);
+        return;
+    }
     // The drive or share and the file name say the most.
     const size_t head = most / 3, tail = most - head - 1;
-    return path.substr(0, head) + Ellipsis + path.substr(path.size() - tail);
+    wchar_t* end = text + lstrlenW(text);
+    lstrcpynW(end, path, int(head + 1));
+    lstrcatW(end, Ellipsis);
+    lstrcatW(end, path + length - tail);
 }
 
-std::wstring NoticeText(const std::vector<NoticeLine>& lines, size_t most) {
+void NoticeText(const NoticeLine* lines, size_t count, wchar_t (&text)[256]) {
+    constexpr size_t Most = ARRAYSIZE(text) - 1;
+    const size_t click = lstrlenW(NoticeClickText);
+    // Room for the count of the lines left out, should the next not fit.
     wchar_t more[32];
-    std::wstring text;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        std::wstring line = ShortenPath(lines[i].Path, NoticePathChars);
-        if (lines[i].Reason)
-            line = line + NoticeReasonBreak + lines[i].Reason;
-        line += L'\n';
-        // Room for the count of the lines left out, should the next not fit.
-        wsprintfW(more, NoticeMoreFormat, unsigned(lines.size()));
-        const bool last = i + 1 == lines.size();
-        const size_t reserve = (last ? 0 : lstrlenW(more)) + ARRAYSIZE(NoticeClickText) - 1;
-        if (text.size() + line.size() + reserve > most) {
-            wsprintfW(more, NoticeMoreFormat, unsigned(lines.size() - i));
-            text += more;
+    const size_t moreRoom = wsprintfW(more, NoticeMoreFormat, unsigned(count));
+    text[0] = L'\0';
+    for (size_t i = 0; i < count; ++i) {
+        wchar_t line[NoticePathChars + 64] = L"";
+        AppendShortPath(line, lines[i].Path, NoticePathChars);
+        if (lines[i].Reason) {
+            lstrcatW(line, NoticeReasonBreak);
+            lstrcpynW(line + lstrlenW(line), lines[i].Reason,
+                      int(ARRAYSIZE(line) - lstrlenW(line) - 1));
+        }
+        lstrcatW(line, L"\n");
+        const size_t reserve = (i + 1 == count ? 0 : moreRoom) + click;
+        if (lstrlenW(text) + lstrlenW(line) + reserve > Most) {
+            wsprintfW(more, NoticeMoreFormat, unsigned(count - i));
+            lstrcatW(text, more);
             break;
         }
-        text += line;
+        lstrcatW(text, line);
     }
-    return text + NoticeClickText;
+    lstrcatW(text, NoticeClickText);
 }
 
 void ShowMountSummaryTip(int marked, int mounted, int waiting) {
@@ -71,14 +82,13 @@ void ShowMountSummaryTip(int marked, int mounted, int waiting) {
     Shell_NotifyIconW(NIM_MODIFY, &change);
 }
 
-void ShowTrayNotice(const wchar_t* title, const std::vector<NoticeLine>& lines, DWORD flags) {
+void ShowTrayNotice(const wchar_t* title, const NoticeLine* lines, size_t count, DWORD flags) {
     if (!TrayIconShown())
         return;
     // A copy: the record's own balloon is the hint that every add shows.
     NOTIFYICONDATAW notice = App.TrayIconRecord;
     notice.uFlags = NIF_INFO;
-    lstrcpynW(notice.szInfo, NoticeText(lines, ARRAYSIZE(notice.szInfo) - 1).c_str(),
-              ARRAYSIZE(notice.szInfo));
+    NoticeText(lines, count, notice.szInfo);
     lstrcpynW(notice.szInfoTitle, title, ARRAYSIZE(notice.szInfoTitle));
     notice.dwInfoFlags = flags;
     Shell_NotifyIconW(NIM_MODIFY, &notice);

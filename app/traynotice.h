@@ -2,8 +2,6 @@
 // hidden: the tooltip's summary and the few balloons.
 #pragma once
 #include <windows.h>
-#include <string>
-#include <vector>
 
 constexpr wchar_t TipSummaryFormat[] = L"Tessel: %d of %d disks mounted";
 constexpr wchar_t TipWaitingFormat[] = L", %d waiting";
@@ -26,18 +24,20 @@ constexpr wchar_t ReasonNeedsAdmin[] = L"Tessel needs administrator rights";
 constexpr size_t NoticePathChars = 60;
 
 struct NoticeLine {
-    std::wstring Path;
+    const wchar_t* Path;
     const wchar_t* Reason; // null: the path alone
 };
 
 // The title of the logon balloon for this many images.
 const wchar_t* NotMountedTitle(size_t images);
-// The path itself when it fits, else its start and end around an ellipsis, most characters.
-std::wstring ShortenPath(const std::wstring& path, size_t most);
-// One line per image, as many as fit the balloon, then how many more, then what a click does.
-std::wstring NoticeText(const std::vector<NoticeLine>& lines, size_t most);
+// The path itself when it fits, else its start and end around an ellipsis: at most `most`
+// characters, appended to text.
+void AppendShortPath(wchar_t* text, const wchar_t* path, size_t most);
+// One line per image, as many as fit the balloon's text, then how many more, then what a
+// click does.
+void NoticeText(const NoticeLine* lines, size_t count, wchar_t (&text)[256]);
 
 // The tooltip says how many marked disks are mounted while any is not, else the usual hint.
 void ShowMountSummaryTip(int marked, int mounted, int waiting);
 // A balloon on the icon; none while the window shows (there is no icon then).
-void ShowTrayNotice(const wchar_t* title, const std::vector<NoticeLine>& lines, DWORD flags);
+void ShowTrayNotice(const wchar_t* title, const NoticeLine* lines, size_t count, DWORD flags);

@@ -4,9 +4,8 @@
 #include <iphlpapi.h>
 #include <wtsapi32.h>
 #include <algorithm>
-#include <memory>
-#include <string>
-#include <vector>
+#include <cstddef>
+#include <iterator>
 
 #include "app/globals.h"
 #include "app/traynotice.h"
@@ -22,37 +21,51 @@ constexpr DWORD LateDelayS = 120;
 constexpr DWORD FastPollS = 5;
 constexpr DWORD SlowPollS = 60;
 
+// Each image is one heap block, its path at the end; the lists hold them in row order (rows
+// are only appended or removed). The standard containers would bring the C++ library's
+// exception support into the program.
 struct PendingImage {
-    std::wstring Path;
     FailureKind Kind;
     unsigned Tries;  // failures so far
     unsigned Step;   // failures since this kind's schedule began
     ULONGLONG Since; // the first failure
     ULONGLONG Due;   // the next timed try
+    wchar_t Path[1];
 };
 
 // An image no longer tried, for the logon balloon.
 struct FailedImage {
-    std::wstring Path;
     FailureKind Kind; // what it last waited for, or Permanent
     DWORD Code;
+    wchar_t Path[1];
 };
 
-// What the worker found: Code 0 when the file answers.
+template <typename Record> struct RecordList {
+    Record** Items = nullptr;
+    size_t Count = 0;
+    size_t Capacity = 0;
+    Record** begin() const { return Items; }
+    Record** end() const { return Items + Count; }
+};
+
+// What the worker found: Code 0 when the file answers. The paths are copies at the block's end.
 struct CheckedImage {
-    std::wstring Path;
+    const wchar_t* Path;
     DWORD Code;
     bool VolumePresent;
 };
 
 struct CheckJob {
     HWND Window;
-    std::vector<CheckedImage> Images;
+    size_t Count;
+    CheckedImage Images[1];
 };
 
+using UniqueCheckJob = UniqueAny<CheckJob*, &FreeProcessHeap>;
+
 struct PendingState {
-    std::vector<PendingImage> Images; // in row order: rows are only appended or removed
-    std::vector<FailedImage> Failed;
+    RecordList<PendingImage> Images;
+    RecordList<FailedImage> Failed;
     ULONGLONG WakeTime = 0; // logon, resume or unlock
     bool PassRunning = false;
     bool PassAgain = false;
@@ -61,20 +74,50 @@ struct PendingState {
     bool SessionNotification = false;
 } Pending;
 
-bool SamePath(const std::wstring& a, const wchar_t* b) {
-    return lstrcmpiW(a.c_str(), b) == 0;
+void* HeapBytes(size_t bytes) {
+    return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes);
+}
+
+// A new record with a copy of the path, at the list's end; null when memory is short.
+template <typename Record> Record* Append(RecordList<Record>& list, const wchar_t* path) {
+    if (list.Count == list.Capacity) {
+        const size_t capacity = list.Capacity ? list.Capacity * 2 : 8;
+        void* items = list.Items
+                          ? HeapReAlloc(GetProcessHeap(), 0, list.Items, capacity * sizeof(Record*))
+                          : HeapBytes(capacity * sizeof(Record*));
+        if (!items)
+            return nullptr;
+        list.Items = static_cast<Record**>(items);
+        list.Capacity = capacity;
+    }
+    auto* record = static_cast<Record*>(
+        HeapBytes(offsetof(Record, Path) + (lstrlenW(path) + 1) * sizeof(wchar_t)));
+    if (record) {
+        lstrcpyW(record->Path, path);
+        list.Items[list.Count++] = record;
+    }
+    return record;
+}
+
+template <typename Record> Record* Find(const RecordList<Record>& list, const wchar_t* path) {
+    for (Record* record : list)
+        if (lstrcmpiW(record->Path, path) == 0)
+            return record;
+    return nullptr;
+}
+
+template <typename Record> void Erase(RecordList<Record>& list, const wchar_t* path) {
+    Record* record = Find(list, path);
+    if (!record)
+        return;
+    Record** item = std::find(list.begin(), list.end(), record);
+    std::copy(item + 1, list.end(), item);
+    --list.Count;
+    FreeProcessHeap(record);
 }
 
 PendingImage* FindPending(const wchar_t* path) {
-    auto found =
-        std::find_if(Pending.Images.begin(), Pending.Images.end(),
-                     [&](const PendingImage& image) { return SamePath(image.Path, path); });
-    return found == Pending.Images.end() ? nullptr : &*found;
-}
-
-void ErasePending(const wchar_t* path) {
-    std::erase_if(Pending.Images,
-                  [&](const PendingImage& image) { return SamePath(image.Path, path); });
+    return Find(Pending.Images, path);
 }
 
 const wchar_t* PendingStatus(FailureKind kind) {
@@ -136,57 +179,87 @@ void StopListening() {
 }
 
 void ArmRetryTimer() {
-    if (Pending.Images.empty() || Pending.PassRunning)
+    if (!Pending.Images.Count || Pending.PassRunning)
         return;
-    ULONGLONG due = Pending.Images.front().Due;
-    for (const PendingImage& image : Pending.Images)
-        due = std::min(due, image.Due);
+    ULONGLONG due = Pending.Images.Items[0]->Due;
+    for (const PendingImage* image : Pending.Images)
+        due = std::min(due, image->Due);
     const ULONGLONG now = GetTickCount64();
     SetTimer(App.MainWindow, RetryTimer, due > now ? UINT(due - now) : USER_TIMER_MINIMUM, nullptr);
 }
 
-// The balloon's lines: every marked image not mounted now, with its reason, in row order. By
-// their own paths, not PathBuffer: a timer can come while a box of a command is open.
-std::vector<NoticeLine> NotMountedLines() {
-    std::vector<std::pair<int, NoticeLine>> rows;
-    auto add = [&](const std::wstring& path, const wchar_t* reason) {
-        const int row = FindRowByPath(path.c_str());
-        if (row != -1 && IsRowChecked(row) && !GetRowHandle(row))
-            rows.push_back({row, {path, reason}});
-    };
-    for (const PendingImage& image : Pending.Images)
-        add(image.Path, Reason(image.Kind, 0));
-    for (const FailedImage& failed : Pending.Failed)
-        add(failed.Path, Reason(failed.Kind, failed.Code));
-    std::sort(rows.begin(), rows.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<NoticeLine> lines;
-    for (const auto& [row, line] : rows)
-        lines.push_back(line);
-    return lines;
+// Lines for a balloon, room for every image Tessel knows of.
+struct Notice {
+    UniqueAny<NoticeLine*, &FreeProcessHeap> Lines{static_cast<NoticeLine*>(
+        HeapBytes((Pending.Images.Count + Pending.Failed.Count + 1) * sizeof(NoticeLine)))};
+    size_t Count = 0;
+    void Add(const wchar_t* path, const wchar_t* reason) {
+        if (Lines)
+            Lines.get()[Count++] = {path, reason};
+    }
+    void Show(const wchar_t* title, DWORD flags) const {
+        if (Count)
+            ShowTrayNotice(title, Lines.get(), Count, flags);
+    }
+};
+
+// The row of a record's image while it is marked and not mounted, else -1.
+int RowNotMounted(const wchar_t* path) {
+    const int row = FindRowByPath(path);
+    return row != -1 && IsRowChecked(row) && !GetRowHandle(row) ? row : -1;
 }
 
+// Every marked image not mounted now, with its reason, in row order (both lists keep it). By
+// the images' own paths, not PathBuffer: a timer can come while a command's box is open.
 void Settle() {
     KillTimer(App.MainWindow, LogonSettleTimer);
     if (Pending.Settled)
         return;
     Pending.Settled = true;
-    std::vector<NoticeLine> lines = NotMountedLines();
-    if (!lines.empty())
-        ShowTrayNotice(NotMountedTitle(lines.size()), lines, NIIF_WARNING);
+    Notice notice;
+    size_t i = 0, j = 0;
+    int waiting = -2, failed = -2; // -2: not looked up yet
+    while (i < Pending.Images.Count || j < Pending.Failed.Count) {
+        if (i < Pending.Images.Count && waiting == -2)
+            waiting = RowNotMounted(Pending.Images.Items[i]->Path);
+        if (j < Pending.Failed.Count && failed == -2)
+            failed = RowNotMounted(Pending.Failed.Items[j]->Path);
+        const bool takeWaiting =
+            i < Pending.Images.Count && (j == Pending.Failed.Count || waiting < failed);
+        if (takeWaiting) {
+            const PendingImage* image = Pending.Images.Items[i++];
+            if (waiting != -1)
+                notice.Add(image->Path, Reason(image->Kind, 0));
+            waiting = -2;
+        } else {
+            const FailedImage* image = Pending.Failed.Items[j++];
+            if (failed != -1)
+                notice.Add(image->Path, Reason(image->Kind, image->Code));
+            failed = -2;
+        }
+    }
+    notice.Show(NotMountedTitle(notice.Count), NIIF_WARNING);
+}
+
+void NoteFailed(const wchar_t* path, FailureKind kind, DWORD code) {
+    if (FailedImage* failed = Append(Pending.Failed, path)) {
+        failed->Kind = kind;
+        failed->Code = code;
+    }
 }
 
 DWORD WINAPI CheckFiles(void* parameter) {
     auto* job = static_cast<CheckJob*>(parameter);
     DWORD previousMode = 0;
     SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previousMode);
-    for (CheckedImage& image : job->Images) {
-        if (GetFileAttributesW(image.Path.c_str()) == INVALID_FILE_ATTRIBUTES)
+    for (size_t i = 0; i < job->Count; ++i) {
+        CheckedImage& image = job->Images[i];
+        if (GetFileAttributesW(image.Path) == INVALID_FILE_ATTRIBUTES)
             image.Code = GetLastError();
-        image.VolumePresent = image.Code == ERROR_SUCCESS || ImageVolumePresent(image.Path.c_str());
+        image.VolumePresent = image.Code == ERROR_SUCCESS || ImageVolumePresent(image.Path);
     }
     if (!PostMessageW(job->Window, WM_APP_PENDING_CHECKED, 0, reinterpret_cast<LPARAM>(job)))
-        delete job;
+        FreeProcessHeap(job);
     return 0;
 }
 
@@ -198,14 +271,14 @@ Outcome TryAgain(int row, PendingImage& image, const CheckedImage& checked, ULON
     DWORD code = checked.Code;
     bool openFailed = true;
     if (code == ERROR_SUCCESS) {
-        if (MountMarkedRow(row, image.Path.c_str(), &openFailed))
+        if (MountMarkedRow(row, image.Path, &openFailed))
             return Outcome::Mounted;
         code = App.LastDiskError;
     }
     FailureKind kind = ClassifyDiskFailure(code, checked.VolumePresent, ++image.Tries);
     const bool tooLong = kind != FailureKind::WaitingForDrive && now - image.Since >= GiveUpAfterMs;
     if (kind == FailureKind::Permanent || tooLong) {
-        Pending.Failed.push_back({image.Path, tooLong ? kind : FailureKind::Permanent, code});
+        NoteFailed(image.Path, tooLong ? kind : FailureKind::Permanent, code);
         ShowMountFailure(row, openFailed);
         return Outcome::Stopped;
     }
@@ -216,18 +289,38 @@ Outcome TryAgain(int row, PendingImage& image, const CheckedImage& checked, ULON
     return Outcome::Waiting;
 }
 
+// The paths of the images due (or all), copied behind the records for the worker.
+UniqueCheckJob MakeCheckJob(bool all, ULONGLONG now) {
+    size_t count = 0, chars = 0;
+    for (const PendingImage* image : Pending.Images)
+        if (all || image->Due <= now) {
+            ++count;
+            chars += lstrlenW(image->Path) + 1;
+        }
+    if (!count)
+        return UniqueCheckJob();
+    const size_t records = offsetof(CheckJob, Images) + count * sizeof(CheckedImage);
+    UniqueCheckJob job(static_cast<CheckJob*>(HeapBytes(records + chars * sizeof(wchar_t))));
+    if (!job)
+        return job;
+    job->Window = App.MainWindow;
+    auto* text = reinterpret_cast<wchar_t*>(reinterpret_cast<BYTE*>(job.get()) + records);
+    for (const PendingImage* image : Pending.Images)
+        if (all || image->Due <= now) {
+            job->Images[job->Count++] = {lstrcpyW(text, image->Path), ERROR_SUCCESS, true};
+            text += lstrlenW(text) + 1;
+        }
+    return job;
+}
+
 void StartPass(bool all) {
     if (Pending.PassRunning) {
         Pending.PassAgain = true;
         return;
     }
     ListenForTriggers();
-    const ULONGLONG now = GetTickCount64();
-    auto job = std::make_unique<CheckJob>(CheckJob{App.MainWindow, {}});
-    for (const PendingImage& image : Pending.Images)
-        if (all || image.Due <= now)
-            job->Images.push_back({image.Path, ERROR_SUCCESS, true});
-    if (job->Images.empty()) {
+    UniqueCheckJob job = MakeCheckJob(all, GetTickCount64());
+    if (!job) {
         ArmRetryTimer();
         return;
     }
@@ -241,23 +334,6 @@ void StartPass(bool all) {
     job.release();
     CloseHandle(thread);
     Pending.PassRunning = true;
-}
-
-void RefreshAfterPass(const std::vector<NoticeLine>& mounted,
-                      const std::vector<NoticeLine>& stopped) {
-    if (Pending.Images.empty())
-        StopListening();
-    if (!Pending.Settled) {
-        if (Pending.Images.empty())
-            Settle();
-    } else if (!stopped.empty()) {
-        std::vector<NoticeLine> lines = stopped;
-        lines.insert(lines.end(), mounted.begin(), mounted.end());
-        ShowTrayNotice(GaveUpTitle, lines, NIIF_WARNING | NIIF_NOSOUND);
-    } else if (!mounted.empty()) {
-        ShowTrayNotice(MountedLaterTitle, mounted, NIIF_INFO | NIIF_NOSOUND);
-    }
-    RefreshTrayTip();
 }
 
 } // namespace
@@ -289,10 +365,15 @@ bool NoteLogonFailure(int row, const wchar_t* path, DWORD code) {
                                  ? ClassifyDiskFailure(code, ImageVolumePresent(path), 1)
                                  : FailureKind::Permanent;
     if (kind == FailureKind::Permanent) {
-        Pending.Failed.push_back({path, kind, code});
+        NoteFailed(path, kind, code);
         return false;
     }
-    Pending.Images.push_back({path, kind, 1, 1, GetTickCount64(), 0});
+    PendingImage* image = Append(Pending.Images, path);
+    if (!image)
+        return false;
+    image->Kind = kind;
+    image->Tries = image->Step = 1;
+    image->Since = GetTickCount64();
     SetRowStatus(row, PendingStatus(kind));
     return true;
 }
@@ -300,13 +381,13 @@ bool NoteLogonFailure(int row, const wchar_t* path, DWORD code) {
 void StartPendingRetries() {
     const ULONGLONG now = GetTickCount64();
     Pending.WakeTime = now;
-    if (Pending.Images.empty()) {
+    if (!Pending.Images.Count) {
         Settle();
         RefreshTrayTip();
         return;
     }
-    for (PendingImage& image : Pending.Images)
-        Schedule(image, now);
+    for (PendingImage* image : Pending.Images)
+        Schedule(*image, now);
     ListenForTriggers();
     SetTimer(App.MainWindow, LogonSettleTimer, LogonSettleMs, nullptr);
     ArmRetryTimer();
@@ -314,14 +395,14 @@ void StartPendingRetries() {
 }
 
 void RequestPendingPass(Trigger trigger) {
-    if (Pending.Images.empty())
+    if (!Pending.Images.Count)
         return;
     if (trigger == Trigger::Wake)
         Pending.WakeTime = GetTickCount64();
     if (trigger == Trigger::NetworkChanged)
-        for (PendingImage& image : Pending.Images)
-            if (image.Kind == FailureKind::Network)
-                image.Step = 0;
+        for (PendingImage* image : Pending.Images)
+            if (image->Kind == FailureKind::Network)
+                image->Step = 0;
     // Several messages come for one event; a second's quiet makes them one pass.
     SetTimer(App.MainWindow, TriggerTimer, TriggerDebounceMs, nullptr);
 }
@@ -343,47 +424,55 @@ void OnPendingTimer(UINT_PTR id) {
 }
 
 void OnPendingChecked(LPARAM answer) {
-    std::unique_ptr<CheckJob> job(reinterpret_cast<CheckJob*>(answer));
+    UniqueCheckJob job(reinterpret_cast<CheckJob*>(answer));
     Pending.PassRunning = false;
-    std::vector<NoticeLine> mounted, stopped;
-    for (const CheckedImage& checked : job->Images) {
-        PendingImage* image = FindPending(checked.Path.c_str());
+    Notice mounted, stopped;
+    for (size_t i = 0; i < job->Count; ++i) {
+        const CheckedImage& checked = job->Images[i];
+        PendingImage* image = FindPending(checked.Path);
         if (!image)
             continue; // the user took it over meanwhile
-        const int row = FindRowByPath(checked.Path.c_str());
+        const int row = FindRowByPath(checked.Path);
         if (row == -1 || GetRowHandle(row)) {
-            ErasePending(checked.Path.c_str());
+            Erase(Pending.Images, checked.Path);
             continue;
         }
-        switch (TryAgain(row, *image, checked, GetTickCount64())) {
-        case Outcome::Mounted:
-            mounted.push_back({checked.Path, nullptr});
-            ErasePending(checked.Path.c_str());
-            break;
-        case Outcome::Stopped:
-            stopped.push_back(
-                {checked.Path, Reason(Pending.Failed.back().Kind, Pending.Failed.back().Code)});
-            ErasePending(checked.Path.c_str());
-            break;
-        case Outcome::Waiting:
-            break;
+        const Outcome outcome = TryAgain(row, *image, checked, GetTickCount64());
+        if (outcome == Outcome::Mounted)
+            mounted.Add(checked.Path, nullptr);
+        if (outcome == Outcome::Stopped) {
+            const FailedImage* failed = Pending.Failed.Items[Pending.Failed.Count - 1];
+            stopped.Add(checked.Path, Reason(failed->Kind, failed->Code));
         }
+        if (outcome != Outcome::Waiting)
+            Erase(Pending.Images, checked.Path);
     }
     if (Pending.PassAgain) {
         Pending.PassAgain = false;
         StartPass(true);
     }
     ArmRetryTimer();
-    RefreshAfterPass(mounted, stopped);
+    if (!Pending.Images.Count)
+        StopListening();
+    if (!Pending.Settled) {
+        if (!Pending.Images.Count)
+            Settle();
+    } else if (stopped.Count) {
+        for (size_t i = 0; i < mounted.Count; ++i)
+            stopped.Add(mounted.Lines.get()[i].Path, nullptr);
+        stopped.Show(GaveUpTitle, NIIF_WARNING | NIIF_NOSOUND);
+    } else {
+        mounted.Show(MountedLaterTitle, NIIF_INFO | NIIF_NOSOUND);
+    }
+    RefreshTrayTip();
 }
 
 bool ForgetPendingImage(const wchar_t* path) {
-    std::erase_if(Pending.Failed,
-                  [&](const FailedImage& image) { return SamePath(image.Path, path); });
+    Erase(Pending.Failed, path);
     if (!FindPending(path))
         return false;
-    ErasePending(path);
-    if (Pending.Images.empty()) {
+    Erase(Pending.Images, path);
+    if (!Pending.Images.Count) {
         StopListening();
         // The user is at the list: what it shows needs no balloon.
         KillTimer(App.MainWindow, LogonSettleTimer);
@@ -406,5 +495,5 @@ void RefreshTrayTip() {
         ++marked;
         mounted += GetRowHandle(row) != nullptr;
     }
-    ShowMountSummaryTip(marked, mounted, int(Pending.Images.size()));
+    ShowMountSummaryTip(marked, mounted, int(Pending.Images.Count));
 }
