@@ -11,7 +11,6 @@
 #include "app/traynotice.h"
 #include "disklist/listview.h"
 #include "disklist/load.h"
-#include "vdisk/imagepath.h"
 
 namespace {
 
@@ -360,10 +359,7 @@ DWORD RetryDelayMs(FailureKind kind, unsigned step, ULONGLONG sinceWakeMs) {
 }
 
 bool NoteLogonFailure(int row, const wchar_t* path, DWORD code) {
-    // A name that is no file's (relative, a device) never arrives, however long one waits.
-    const FailureKind kind = IsImageFilePath(path)
-                                 ? ClassifyDiskFailure(code, ImageVolumePresent(path), 1)
-                                 : FailureKind::Permanent;
+    const FailureKind kind = ClassifyDiskFailure(code, ImageVolumePresent(path), 1);
     if (kind == FailureKind::Permanent) {
         NoteFailed(path, kind, code);
         return false;

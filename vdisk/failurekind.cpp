@@ -50,7 +50,9 @@ bool ImageVolumePresent(const wchar_t* path) {
     DWORD chars = DWORD(wcslen(path) + 2);
     UniqueHeapText root(
         static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, chars * sizeof(wchar_t))));
-    if (!rootLength || !root)
+    if (!rootLength)
+        return true; // not a full path: no volume to wait for
+    if (!root)
         return false;
     // The deepest mount point (a drive mounted in a folder) when the system names one within
     // the path; for a drive that is gone it names the boot volume instead, so then the root as

@@ -15,6 +15,7 @@ enum class FailureKind {
 // counts as busy until it has failed three times.
 FailureKind ClassifyDiskFailure(DWORD code, bool volumePresent, unsigned tries);
 
-// Whether the volume holding the path (its drive, mounted folder or share) answers now. On a
-// share this can block for as long as the network takes to give up: not on the UI thread.
+// Whether the volume holding the path (its drive, mounted folder or share) answers now; true
+// for a name that is not a full path, which no arriving volume can help. On a share this can
+// block for as long as the network takes to give up: not on the UI thread.
 bool ImageVolumePresent(const wchar_t* path);
