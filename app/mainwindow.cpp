@@ -5,10 +5,12 @@
 #include "app/trayicon.h"
 #include "dialogs/about.h"
 #include "disklist/listview.h"
+#include "disklist/pending.h"
 #include "resources/resource.h"
 #include "settings/exportimport.h"
 #include "settings/options.h"
 #include "update/updater.h"
+#include <dbt.h>
 
 namespace {
 
@@ -66,6 +68,30 @@ void ChangeDpi(HWND window, UINT dpi, const RECT& suggested) {
     LayoutDiskList(client.right, client.bottom);
 }
 
+// Volume arrivals are broadcast to every top-level window; no registration is needed.
+void OnDeviceChange(WPARAM event, LPARAM data) {
+    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
+    if (event == DBT_DEVICEARRIVAL && header && header->dbch_devicetype == DBT_DEVTYP_VOLUME)
+        RequestPendingPass(Trigger::VolumeArrived);
+}
+
+// AUTOMATIC comes on every resume, SUSPEND only once the user is back: one pass either way.
+void OnPowerBroadcast(WPARAM event) {
+    if (event == PBT_APMRESUMEAUTOMATIC || event == PBT_APMRESUMESUSPEND)
+        RequestPendingPass(Trigger::Wake);
+}
+
+void OnSessionChange(WPARAM event) {
+    if (event == WTS_SESSION_UNLOCK)
+        RequestPendingPass(Trigger::Wake);
+}
+
+void OnTrayCallback(HWND window, LPARAM event) {
+    // The balloons name what is not mounted and say that a click opens the list.
+    if (event == WM_LBUTTONDBLCLK || event == NIN_BALLOONUSERCLICK)
+        ShowFromTray(window);
+}
+
 } // namespace
 
 int CreateMainWindow() {
@@ -115,8 +141,25 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             SendMessageW(App.DiskList, WM_NOTIFY, wParam, lParam);
         break;
     case WM_APP_TRAY:
-        if (lParam == WM_LBUTTONDBLCLK)
-            ShowFromTray(window);
+        OnTrayCallback(window, lParam);
+        break;
+    case WM_DEVICECHANGE:
+        OnDeviceChange(wParam, lParam);
+        break;
+    case WM_POWERBROADCAST:
+        OnPowerBroadcast(wParam);
+        break;
+    case WM_WTSSESSION_CHANGE:
+        OnSessionChange(wParam);
+        break;
+    case WM_APP_NETWORK_CHANGED:
+        RequestPendingPass(Trigger::NetworkChanged);
+        return 0;
+    case WM_APP_PENDING_CHECKED:
+        OnPendingChecked(lParam);
+        return 0;
+    case WM_TIMER:
+        OnPendingTimer(wParam);
         break;
     case WM_SYSCOMMAND:
         if (wParam == SC_MINIMIZE) {

@@ -1,6 +1,7 @@
 #include "app/trayicon.h"
 #include "app/globals.h"
 #include "app/mainwindow.h"
+#include "disklist/pending.h"
 #include "resources/resource.h"
 #include <commctrl.h>
 
@@ -73,6 +74,7 @@ void FillTrayIconRecord() {
 }
 
 void HideToTray(HWND window) {
+    RefreshTrayTip();
     // A close sent to the hidden window is no hide by the user.
     if (ShowWindow(window, SW_HIDE))
         WantHint(HintWanted(++App.WindowHides));

@@ -11,9 +11,16 @@
 //                                   of N images FOLDER\img-0.vhd..., the even-numbered marked;
 //                                   then, RUNS times, the load again beside each of its shares
 //                                   done alone: reading the registry, the row operations on a
-//                                   list like Tessel's, and the disk service's open, type query
+//                                   list like Tessel's (also with the list sized first), and
+//                                   the disk service's open, type query
 //                                   and attach of the marked images (the best of RUNS: the
 //                                   least disturbed by other work on the machine)
+//   measure loop SECONDS [SPLIT [probe]]  Tessel's start-up in this process, then its message
+//                                   loop run here for SECONDS: the loop's wake-ups for Tessel
+//                                   per minute before and after SPLIT seconds, the CPU time
+//                                   and Tessel's timers left at the end; with probe, also the
+//                                   longest a message posted every 10 ms waited in the queue (the
+//                                   longest stall)
 #include <windows.h>
 #include <commctrl.h>
 #include <psapi.h>
@@ -29,6 +36,7 @@
 #include "app/startup.h"
 #include "disklist/listview.h"
 #include "disklist/load.h"
+#include "disklist/pending.h"
 #include "settings/store.h"
 
 namespace {
@@ -222,8 +230,12 @@ struct Shares {
         return values == Count;
     }
 
-    // What Tessel does with the list's notifications is Tessel's own share.
-    bool FillRows() const {
+    // What Tessel does with the list's notifications is Tessel's own share. Sized: the list
+    // told the number of rows first (LVM_SETITEMCOUNT), to see whether that saves the control
+    // work as the rows come.
+    bool FillRows(bool sized) const {
+        if (sized)
+            SendMessageW(List, LVM_SETITEMCOUNT, Count, 0);
         HWND tessels = std::exchange(App.DiskList, List);
         for (int i = 0; i < Count; ++i) {
             std::wstring path = Folder + L"\\img-" + std::to_wstring(i) + L".vhd";
@@ -319,7 +331,7 @@ int LoadCommand(int count, const std::wstring& folder, int runs) {
                   nullptr,
                   {}};
     shares.List = SecondList();
-    std::vector<double> load, registry, rows, service;
+    std::vector<double> load, registry, rows, sizedRows, service;
     // Start-up's own load warms the caches and is not counted.
     bool done = shares.Open && shares.Query && shares.Attach && shares.List && Unload();
     auto time = [&](std::vector<double>* times, auto work) {
@@ -331,7 +343,9 @@ int LoadCommand(int count, const std::wstring& folder, int runs) {
         time(&load, [&] { return LoadDiskList() && RowCount() == count; });
         done &= Unload();
         time(&registry, [&] { return shares.ReadRegistry(); });
-        time(&rows, [&] { return shares.FillRows(); });
+        time(&rows, [&] { return shares.FillRows(false); });
+        SendMessageW(shares.List, LVM_DELETEALLITEMS, 0, 0);
+        time(&sizedRows, [&] { return shares.FillRows(true); });
         time(&service, [&] { return shares.MountMarked(); });
         shares.Clear();
     }
@@ -340,8 +354,78 @@ int LoadCommand(int count, const std::wstring& folder, int runs) {
     auto best = [](const std::vector<double>& times) {
         return *std::min_element(times.begin(), times.end());
     };
-    printf("load_ms=%.1f\nregistry_ms=%.1f\nrows_ms=%.1f\nservice_ms=%.1f\n", best(load),
-           best(registry), best(rows), best(service));
+    printf("load_ms=%.1f\nregistry_ms=%.1f\nrows_ms=%.1f\nrows_sized_ms=%.1f\nservice_ms=%.1f\n",
+           best(load), best(registry), best(rows), best(sizedRows), best(service));
+    return 0;
+}
+
+constexpr UINT ProbeMessage = WM_APP + 77;
+constexpr DWORD ProbeIntervalMs = 10;
+
+struct Probe {
+    DWORD Thread;
+    volatile LONG Stop;
+};
+
+// Posts the time to the user-interface thread every 10 ms: how long each waits there is how
+// long the message loop was held up.
+DWORD WINAPI ProbeWorker(void* context) {
+    auto* probe = static_cast<Probe*>(context);
+    while (!probe->Stop) {
+        PostThreadMessageW(probe->Thread, ProbeMessage, 0, LPARAM(Now() * 1000));
+        Sleep(ProbeIntervalMs);
+    }
+    return 0;
+}
+
+// Tessel's start-up in this process on the registered list, then its message loop run here
+// for SECONDS: how often the loop wakes for Tessel (per minute before and after SPLIT
+// seconds), the process's CPU time, its timers left at the end, and, probing, the longest a
+// probe waited.
+int LoopCommand(int seconds, int split, bool probing) {
+    if (!StartTessel(GetModuleHandleW(nullptr)))
+        return 1;
+    Probe probe{GetCurrentThreadId(), 0};
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE); // the thread's queue, before the first post
+    HANDLE prober = probing ? CreateThread(nullptr, 0, ProbeWorker, &probe, 0, nullptr) : nullptr;
+    if (probing && !prober)
+        return 1;
+    double start = Now(), end = start + seconds * 1000.0, cpu = CpuMs(GetCurrentProcess());
+    double longest = 0;
+    int early = 0, late = 0;
+    for (double now; (now = Now()) < end;) {
+        if (MsgWaitForMultipleObjectsEx(0, nullptr, DWORD(end - now) + 1, QS_ALLINPUT,
+                                        MWMO_INPUTAVAILABLE) != WAIT_OBJECT_0)
+            continue;
+        bool forTessel = false;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (!msg.hwnd && msg.message == ProbeMessage) {
+                longest = std::max(longest, Now() - double(msg.lParam) / 1000);
+                continue;
+            }
+            forTessel = true;
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        if (forTessel)
+            ++(Now() - start < split * 1000.0 ? early : late);
+    }
+    cpu = CpuMs(GetCurrentProcess()) - cpu;
+    // Killing a timer succeeds only when it exists: the count of Tessel's that do.
+    int timers = 0;
+    for (UINT_PTR timer : {RetryTimer, TriggerTimer, LogonSettleTimer})
+        timers += KillTimer(App.MainWindow, timer) != 0;
+    InterlockedExchange(&probe.Stop, 1);
+    if (prober) {
+        WaitForSingleObject(prober, INFINITE);
+        CloseHandle(prober);
+    }
+    double after = seconds > split ? (seconds - split) / 60.0 : 0;
+    printf("wakeups_first=%d\nwakeups_first_per_min=%.1f\nwakeups_after=%d\n"
+           "wakeups_after_per_min=%.1f\ncpu_ms=%.1f\nlongest_stall_ms=%.1f\ntimers=%d\n",
+           early, early / (std::min(split, seconds) / 60.0), late, after ? late / after : 0.0, cpu,
+           longest, timers);
     return 0;
 }
 
@@ -391,7 +475,12 @@ int wmain(int argc, wchar_t** argv) {
         return AttachCommand(_wtoi(argv[2]), argv[3]);
     if (command == L"load" && argc >= 5)
         return LoadCommand(_wtoi(argv[2]), argv[3], _wtoi(argv[4]));
-    fwprintf(stderr, L"usage: measure start EXE RUNS [ROWS] | pair BASE EXE RUNS [ROWS] | idle-cpu "
-                     L"EXE SECONDS | attach N FOLDER | load N FOLDER RUNS\n");
+    if (command == L"loop" && argc >= 3)
+        return LoopCommand(_wtoi(argv[2]), argc > 3 ? _wtoi(argv[3]) : _wtoi(argv[2]),
+                           argc > 4 && std::wstring(argv[4]) == L"probe");
+    fwprintf(
+        stderr,
+        L"usage: measure start EXE RUNS [ROWS] | pair BASE EXE RUNS [ROWS] | idle-cpu "
+        L"EXE SECONDS | attach N FOLDER | load N FOLDER RUNS | loop SECONDS [SPLIT [probe]]\n");
     return 2;
 }

@@ -2,6 +2,7 @@
 #include "app/globals.h"
 #include "dialogs/diskinfo.h"
 #include "disklist/listview.h"
+#include "disklist/pending.h"
 #include "resources/resource.h"
 
 namespace {
@@ -22,8 +23,13 @@ void SetContextItem(UINT id, bool enabled) {
         GreyContextItem(id);
 }
 
-// Among the selected rows, those whose handle state equals `mounted`; none selected or
-// no current row counts as nothing to do.
+// A row waiting for its image can be unmounted: that ends the wait.
+bool Unmountable(int row) {
+    return GetRowHandle(row) != nullptr || IsRowPending(row);
+}
+
+// Among the selected rows, those whose handle state equals `mounted` (for unmounting, those
+// that can be unmounted); none selected or no current row counts as nothing to do.
 int NothingSelected(bool mounted) {
     if (GetCurrentRow() == -1 || RowCount() == 0)
         return 1;
@@ -33,7 +39,7 @@ int NothingSelected(bool mounted) {
         if (!IsRowSelected(row))
             continue;
         ++selected;
-        if ((GetRowHandle(row) != nullptr) == mounted)
+        if (mounted ? GetRowHandle(row) != nullptr : !Unmountable(row))
             ++matching;
     }
     return selected == matching;
@@ -44,6 +50,14 @@ bool AnyRowMounted(bool mounted) {
     const int count = RowCount();
     for (int row = 0; row < count; ++row)
         if ((GetRowHandle(row) != nullptr) == mounted)
+            return true;
+    return false;
+}
+
+bool AnyRowUnmountable() {
+    const int count = RowCount();
+    for (int row = 0; row < count; ++row)
+        if (Unmountable(row))
             return true;
     return false;
 }
@@ -61,7 +75,7 @@ void SetItemsForRows() {
     EnableContextItem(IDM_STARTUP_ALL_ON);
     EnableContextItem(IDM_STARTUP_ALL_OFF);
     SetContextItem(IDM_MOUNT_ALL, AnyRowMounted(false));
-    SetContextItem(IDM_UNMOUNT_ALL, AnyRowMounted(true));
+    SetContextItem(IDM_UNMOUNT_ALL, AnyRowUnmountable());
     SetContextItem(IDM_MOUNT, !NothingToMount());
     SetContextItem(IDM_UNMOUNT, !NothingToUnmount());
     SetContextItem(IDM_COMPACT, GetCurrentRow() != -1 && AnyRowSelected());

@@ -6,6 +6,7 @@
 #include "disklist/drop.h"
 #include "disklist/listview.h"
 #include "disklist/mount.h"
+#include "disklist/pending.h"
 #include "disklist/remove.h"
 #include "resources/resource.h"
 #include "settings/store.h"
@@ -68,6 +69,9 @@ void StoreStartupFlag(int row) {
     WriteStringValue(App.SettingsKey.get(), App.PathBuffer.get(),
                      checked ? StartupFlagOn : StartupFlagOff);
     SetRowStartup(row, checked);
+    // Unmarked, a row that waits for its image waits no more.
+    if (!checked && ForgetPendingImage(App.PathBuffer.get()))
+        SetRowStatus(row, StatusUnmounted);
 }
 
 void MakeCurrent(int row) {

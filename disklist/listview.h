@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include "disklist/compact.h"
+#include "disklist/pending.h"
 
 // Status column texts.
 constexpr wchar_t StatusMounted[] = L"Mounted";
@@ -32,6 +33,9 @@ inline constexpr const wchar_t* StatusColumnTexts[] = {
     StatusUnmountedCompacted,
     StatusUnmountedCompactError,
     StatusNoFileName,
+    StatusWaitingForDrive,
+    StatusInUseRetrying,
+    StatusWaitingForNetwork,
 };
 
 // Startup column texts.

@@ -1,31 +1,21 @@
 #include "disklist/load.h"
 #include "app/globals.h"
 #include "disklist/listview.h"
+#include "disklist/pending.h"
 #include "settings/store.h"
 #include "vdisk/diskimage.h"
 
 namespace {
 
-// Mounts a row marked for startup; the outcome shows only in the row.
+// Mounts a row marked for startup; the outcome shows only in the row, and a failure that
+// passes leaves the row pending.
 void MountAtStartup(int row, const wchar_t* path) {
     SetRowChecked(row, true);
     SetRowStartup(row, true);
-    HANDLE image = nullptr;
-    if (!OpenDiskImage(path, &image)) {
-        SetRowStatus(row, StatusOpenError);
-        SetRowStatusError(row);
-        SetRowHandle(row, nullptr);
+    bool openFailed = false;
+    if (MountMarkedRow(row, path, &openFailed) || NoteLogonFailure(row, path, App.LastDiskError))
         return;
-    }
-    if (AttachDiskImage(image)) {
-        SetRowStatus(row, StatusMounted);
-        SetRowHandle(row, image);
-        return;
-    }
-    SetRowStatus(row, StatusMountError);
-    SetRowStatusError(row);
-    CloseHandle(image);
-    SetRowHandle(row, nullptr);
+    ShowMountFailure(row, openFailed);
 }
 
 void ShowUnmounted(int row) {
@@ -36,6 +26,26 @@ void ShowUnmounted(int row) {
 }
 
 } // namespace
+
+bool MountMarkedRow(int row, const wchar_t* path, bool* openFailed) {
+    HANDLE image = nullptr;
+    *openFailed = !OpenDiskImage(path, &image);
+    if (*openFailed)
+        return false;
+    if (!AttachDiskImage(image)) {
+        CloseHandle(image);
+        return false;
+    }
+    SetRowStatus(row, StatusMounted);
+    SetRowHandle(row, image);
+    return true;
+}
+
+void ShowMountFailure(int row, bool openFailed) {
+    SetRowStatus(row, openFailed ? StatusOpenError : StatusMountError);
+    SetRowStatusError(row);
+    SetRowHandle(row, nullptr);
+}
 
 int LoadDiskList() {
     UniqueHeapText name(
@@ -58,5 +68,6 @@ int LoadDiskList() {
             ShowUnmounted(row);
         ++row;
     }
+    StartPendingRetries();
     return 1;
 }

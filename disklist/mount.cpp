@@ -2,6 +2,7 @@
 #include "app/globals.h"
 #include "app/mainwindow.h"
 #include "disklist/listview.h"
+#include "disklist/pending.h"
 #include "settings/store.h"
 #include "vdisk/diskimage.h"
 #include <commdlg.h>
@@ -35,6 +36,8 @@ void MountRows(bool selectedOnly) {
     for (int row = 0; row < count; ++row) {
         if ((selectedOnly && !IsRowSelected(row)) || GetRowHandle(row) || !ReadRowPath(row))
             continue;
+        // By hand it is tried once, with a box on failure, and no longer waited for.
+        ForgetPendingImage(App.PathBuffer.get());
         HANDLE image = nullptr;
         if (!OpenDiskImage(App.PathBuffer.get(), &image)) {
             SetRowStatus(row, StatusOpenError);
@@ -51,6 +54,14 @@ void MountRows(bool selectedOnly) {
         CloseHandle(image);
         ShowSystemError(App.LastDiskError);
     }
+}
+
+// Unmounting a row that waits for its image ends the wait.
+void StopWaiting(int row) {
+    if (!IsRowPending(row))
+        return;
+    ForgetPendingImage(App.PathBuffer.get());
+    SetRowStatus(row, StatusUnmounted);
 }
 
 } // namespace
@@ -91,9 +102,13 @@ void MountAllDisks() {
 
 void UnmountSelectedDisks() {
     for (int row = RowCount() - 1; row >= 0; --row) {
-        HANDLE image = IsRowSelected(row) ? GetRowHandle(row) : nullptr;
-        if (!image)
+        if (!IsRowSelected(row))
             continue;
+        HANDLE image = GetRowHandle(row);
+        if (!image) {
+            StopWaiting(row);
+            continue;
+        }
         App.LastDiskError = DetachDiskImage(image);
         if (App.LastDiskError != ERROR_SUCCESS) {
             SetRowStatus(row, StatusUnmountError);
@@ -113,8 +128,10 @@ void UnmountAllDisks() {
     const int count = RowCount();
     for (int row = 0; row < count; ++row) {
         HANDLE image = GetRowHandle(row);
-        if (!image)
+        if (!image) {
+            StopWaiting(row);
             continue;
+        }
         App.LastDiskError = DetachDiskImage(image);
         if (App.LastDiskError != ERROR_SUCCESS)
             continue;

@@ -1,6 +1,7 @@
 #include "disklist/remove.h"
 #include "app/globals.h"
 #include "disklist/listview.h"
+#include "disklist/pending.h"
 #include "settings/store.h"
 #include "vdisk/diskimage.h"
 
@@ -44,6 +45,7 @@ void DeleteNamedFile(const wchar_t* path) {
     // which would store the value again.
     RemoveRow(row);
     DeleteImageValue(path);
+    ForgetPendingImage(path);
 }
 
 bool AskToDelete(const wchar_t* question) {
@@ -73,8 +75,10 @@ void RemoveSelectedDisks() {
         UniqueHeapText path = CopyRowPath(row, NoLead);
         // The value goes after the row, as above.
         RemoveRow(row);
-        if (path)
+        if (path) {
             DeleteImageValue(path.get());
+            ForgetPendingImage(path.get());
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 # Sourced by the benchmarks after testbed_prefix: the demo user's key, COUNT copies of one
 # small dynamic VHD in C:\Bench, and register N STEP to list the first N of them with every
-# STEP-th one marked ("+"; STEP 0 marks none) and the update check off.
+# STEP-th one marked ("+"; STEP 0 marks none) and the update check off; register_marked PATH
+# lists that one image, marked.
 user=$(wine cmd /c 'echo %USERNAME%' | tr -d '\r\n')
 key="HKEY_LOCAL_MACHINE\\SOFTWARE\\{6F1C2B7A-93D4-4E85-B0A2-5C7E19D4F360}\\$user"
 
@@ -22,5 +23,13 @@ register() {
             printf '"C:\\\\Bench\\\\img-%d.vhd"="%s"\r\n' "$i" "$flag"
         done
     } >"$file"
+    wine reg import 'C:\bench.reg' >/dev/null 2>&1
+}
+
+register_marked() {
+    local file=$WINEPREFIX/drive_c/bench.reg
+    wine reg delete "$key" /f >/dev/null 2>&1 || true
+    printf 'REGEDIT4\r\n\r\n[%s]\r\n"CheckForUpdate"=dword:00000000\r\n"%s"="+"\r\n' "$key" \
+        "${1//\\/\\\\}" >"$file"
     wine reg import 'C:\bench.reg' >/dev/null 2>&1
 }

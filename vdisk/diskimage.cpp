@@ -1,7 +1,11 @@
 #include "vdisk/diskimage.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "app/globals.h"
 #include "vdisk/imagepath.h"
+#include "vdisk/imagetype.h"
 #include "vdisk/virtdisk_api.h"
 
 namespace {
@@ -26,11 +30,38 @@ constexpr ProbeStep ProbeOrder[] = {
 };
 static_assert(VIRTUAL_DISK_ACCESS_ALL == 0x3F0000 && VIRTUAL_DISK_ACCESS_READ == 0xD0000);
 
+// ERROR_VIRTDISK_PROVIDER_NOT_FOUND and ERROR_VIRTDISK_NOT_VIRTUAL_DISK, which MinGW's
+// headers do not name.
+constexpr DWORD ErrorVirtdiskProviderNotFound = 0xC03A0014,
+                ErrorVirtdiskNotVirtualDisk = 0xC03A0015;
+
+// What a probe of the wrong type answers: the file is not of its type, which explains nothing.
+constexpr DWORD NotThisType[] = {ErrorVirtdiskProviderNotFound, ErrorVirtdiskNotVirtualDisk,
+                                 ERROR_FILE_CORRUPT};
+
+bool IsNotThisType(DWORD code) {
+    return std::find(std::begin(NotThisType), std::end(NotThisType), code) != std::end(NotThisType);
+}
+
 bool TryOpen(const ProbeStep& step, const wchar_t* path, HANDLE* handle) {
     VIRTUAL_STORAGE_TYPE type = {step.DeviceId, VIRTUAL_STORAGE_TYPE_VENDOR_MICROSOFT};
     App.LastDiskError =
         VirtDiskOpen(&type, path, step.Access, OPEN_VIRTUAL_DISK_FLAG_NONE, nullptr, handle);
     return App.LastDiskError == ERROR_SUCCESS;
+}
+
+// A file without a signature may still be an image the service knows better: each type in
+// turn, keeping the first code that says more than "not this type".
+bool ProbeEachType(const wchar_t* path, HANDLE* handle) {
+    DWORD reason = ERROR_SUCCESS;
+    for (const ProbeStep& step : ProbeOrder) {
+        if (TryOpen(step, path, handle))
+            return true;
+        if (reason == ERROR_SUCCESS || (IsNotThisType(reason) && !IsNotThisType(App.LastDiskError)))
+            reason = App.LastDiskError;
+    }
+    App.LastDiskError = reason;
+    return false;
 }
 
 } // namespace
@@ -40,12 +71,17 @@ int OpenDiskImage(const wchar_t* path, HANDLE* handle) {
         App.LastDiskError = ERROR_BAD_PATHNAME;
         return 0;
     }
-    if (TryOpen(ProbeOrder[0], path, handle))
-        return 1;
     // Before Windows 8 the service knows VHD only.
     if (!App.WindowsEightOrLater)
+        return TryOpen(ProbeOrder[0], path, handle);
+    DWORD device = VIRTUAL_STORAGE_TYPE_DEVICE_UNKNOWN;
+    App.LastDiskError = ReadImageType(path, &device);
+    if (App.LastDiskError != ERROR_SUCCESS)
         return 0;
-    return TryOpen(ProbeOrder[1], path, handle) || TryOpen(ProbeOrder[2], path, handle);
+    for (const ProbeStep& step : ProbeOrder)
+        if (step.DeviceId == device)
+            return TryOpen(step, path, handle);
+    return ProbeEachType(path, handle);
 }
 
 int AttachDiskImage(HANDLE handle) {

@@ -4,8 +4,12 @@
 #pragma once
 #include <windows.h>
 
-// Tries VHD, then (Windows 8 and later) VHDX and ISO; the extension plays no part. A name
-// that is not a full path to a file never reaches the service (ERROR_BAD_PATHNAME).
+// Windows 8 and later: opens once with the type the file's signature names (VHD, VHDX or
+// ISO), so that the service's code explains a refusal; a file without one is tried as each
+// type, keeping the most telling code. A file that cannot be read keeps that code (2, 5, 32
+// ...) and never reaches the service. Before Windows 8, VHD only. The extension plays no
+// part. A name that is not a full path to a file never reaches the service
+// (ERROR_BAD_PATHNAME).
 int OpenDiskImage(const wchar_t* path, HANDLE* handle);
 // Read-only when the service reports the opened image as an ISO image.
 int AttachDiskImage(HANDLE handle);

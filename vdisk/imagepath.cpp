@@ -71,3 +71,8 @@ bool IsImageFilePath(const wchar_t* path) {
             name = p + 1;
     return *name && !NamesDevice(name);
 }
+
+size_t VolumeRootLength(const wchar_t* path) {
+    const wchar_t* rest = path ? WithinVolume(path) : nullptr;
+    return rest ? size_t(rest - path) : 0;
+}

@@ -73,12 +73,12 @@ std::vector<Attachment> ListAttached() {
     return attached;
 }
 
-bool InjectFault(Operation op, const std::wstring& path, DWORD code) {
+bool InjectFault(Operation op, const std::wstring& path, DWORD code, unsigned count) {
     HANDLE file = CreateFileW(FaultFile(op, path.c_str()).c_str(), GENERIC_WRITE, 0, nullptr,
                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    std::string text = std::to_string(code);
+    std::string text = std::to_string(code) + " " + std::to_string(count);
     DWORD written = 0;
     bool ok = WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr);
     CloseHandle(file);

@@ -28,8 +28,9 @@ struct JournalEntry {
 
 // Images attached now, by any process.
 std::vector<Attachment> ListAttached();
-// The next call of `op` on this image fails with `code` (as the image path is given).
-bool InjectFault(Operation op, const std::wstring& path, DWORD code);
+// The next `count` calls of `op` on this image fail with `code` (as the image path is given);
+// later calls go through.
+bool InjectFault(Operation op, const std::wstring& path, DWORD code, unsigned count = 1);
 bool ClearFaults();
 // The journal named by VIRTDISK_STANDIN_JOURNAL.
 std::vector<JournalEntry> ReadJournal();

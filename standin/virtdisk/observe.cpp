@@ -5,6 +5,9 @@
 
 namespace standin {
 
+// Another process taking the same fault holds its file for well under a millisecond.
+constexpr int FaultWaitLimit = 1000;
+
 std::wstring Hex(DWORD value) {
     wchar_t text[16];
     swprintf(text, 16, L"0x%lX", value);
@@ -31,16 +34,36 @@ void Journal(const wchar_t* op, DWORD code, const std::wstring& path, const std:
 }
 
 bool TakeFault(Operation op, const std::wstring& path, DWORD* code) {
-    HANDLE file = CreateFileW(FaultFile(op, path.c_str()).c_str(), GENERIC_READ | DELETE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    // Opened exclusively, so that two processes never both take the last of a count.
+    std::wstring name = FaultFile(op, path.c_str());
+    HANDLE file;
+    for (int wait = 0;; ++wait) {
+        file = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION ||
+            wait == FaultWaitLimit)
+            break;
+        Sleep(1);
+    }
     if (file == INVALID_HANDLE_VALUE)
         return false;
     char text[32] = {};
     DWORD read = 0;
     ReadFile(file, text, sizeof text - 1, &read, nullptr);
+    char* rest = nullptr;
+    *code = DWORD(strtoul(text, &rest, 0));
+    unsigned long count = strtoul(rest, nullptr, 10);
+    if (count > 1) {
+        std::string left = std::to_string(*code) + " " + std::to_string(count - 1);
+        DWORD written = 0;
+        SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+        WriteFile(file, left.data(), DWORD(left.size()), &written, nullptr);
+        SetEndOfFile(file);
+    } else {
+        FILE_DISPOSITION_INFO gone = {TRUE};
+        SetFileInformationByHandle(file, FileDispositionInfo, &gone, sizeof gone);
+    }
     CloseHandle(file);
-    *code = DWORD(strtoul(text, nullptr, 0));
     return true;
 }
 

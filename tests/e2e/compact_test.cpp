@@ -82,15 +82,15 @@ TEST_F(CompactTest, RowsInListOrderEndMountedOrClosedAsTheyWere) {
         DWORD Fault; // of the compaction
         const wchar_t *Calls, *Status;
         bool Error, Mounted;
-    } rows[] = {{L"b.vhd", 1, Compact, L" detach attach(0x3) compact! detach attach",
-                 StatusMountedCompactError, 1, 1},
-                {L"b3.iso", 1, Compact, L" compact!", StatusMountedCompactError, 1, 1},
-                {L"qemu.vhd", 1, 0, L" detach attach(0x3) compact detach attach",
-                 StatusMountedCompacted, 0, 1},
-                {L"qemu.vhdx", 0, 0, L" open! open attach(0x3) compact detach",
-                 StatusUnmountedCompacted, 0, 0},
-                {L"r.iso", 0, 0, L" open! open! open compact!", StatusUnmountedCompactError, 1, 0},
-                {L"z-removed.vhd", 0, 0, L"", nullptr, 0, 0}};
+    } rows[] = {
+        {L"b.vhd", 1, Compact, L" detach attach(0x3) compact! detach attach",
+         StatusMountedCompactError, 1, 1},
+        {L"b3.iso", 1, Compact, L" compact!", StatusMountedCompactError, 1, 1},
+        {L"qemu.vhd", 1, 0, L" detach attach(0x3) compact detach attach", StatusMountedCompacted, 0,
+         1},
+        {L"qemu.vhdx", 0, 0, L" open attach(0x3) compact detach", StatusUnmountedCompacted, 0, 0},
+        {L"r.iso", 0, 0, L" open compact!", StatusUnmountedCompactError, 1, 0},
+        {L"z-removed.vhd", 0, 0, L"", nullptr, 0, 0}};
     imagegen::Options options;
     options.pattern = "DZ";
     std::wstring calls;

@@ -121,9 +121,6 @@ class FaultSweepTest : public TesselTest, public ::testing::WithParamInterface<S
 TEST_P(FaultSweepTest, LeavesNothingBehind) {
     const SweepCase& c = GetParam();
     const DWORD code = Codes[int(c.Fails)];
-    // Before Windows 8 a VHD is all that is tried, so the planted code is the one kept.
-    if (c.Fails == Operation::Open)
-        SetWindowsVersion(L"win7");
     const bool mounts = c.Run == Command::MountSelected || c.Run == Command::MountAll ||
                         c.Run == Command::CompactUnmounted;
     const bool goodMounted = c.Run != Command::UnmountAll;

@@ -1,6 +1,7 @@
 // A start on a list nobody would write by hand: names of every odd shape, device names, and
 // data of every type and size. Tessel starts, shows what it can, keeps every value as it
 // was, and never hands the disk service a device or a name that depends on where it runs.
+#include "disklist/pending.h"
 #include "e2e_fixture.h"
 #include <algorithm>
 
@@ -32,7 +33,9 @@ TEST_F(HostileTest, StartsKeepsEveryValueAndOpensNoDevice) {
     std::wstring longest = PathOf(L"");
     longest += std::wstring(16383 - longest.size(), L'l');
     const Case cases[] = {
-        {longest, REG_SZ, on, StatusOpenError, true},
+        // This and the share that is not there fail under Wine as a folder not there yet does:
+        // they wait for their drive.
+        {longest, REG_SZ, on, StatusWaitingForDrive, true},
         {PathOf(L"q\"uote.vhd"), REG_SZ, on, StatusOpenError, true},
         {MakeImage(L"s;emi;colon.vhd", imagegen::Kind::VhdFixed), REG_SZ, on, StatusMounted, true},
         {MakeImage(L"Диск-磁盘-ディスク.vhd", imagegen::Kind::VhdFixed), REG_SZ, on, StatusMounted,
@@ -42,7 +45,7 @@ TEST_F(HostileTest, StartsKeepsEveryValueAndOpensNoDevice) {
          true},
         {L"\\\\?\\" + MakeImage(L"long-form.vhd", imagegen::Kind::VhdFixed), REG_SZ, on,
          StatusMounted, true},
-        {L"\\\\no-such-server\\share\\unc.vhd", REG_SZ, on, StatusOpenError, true},
+        {L"\\\\no-such-server\\share\\unc.vhd", REG_SZ, on, StatusWaitingForDrive, true},
         {L"\\\\.\\PhysicalDrive0", REG_SZ, on, StatusOpenError, false},
         {L"//./PhysicalDrive1", REG_SZ, on, StatusOpenError, false},
         {L"\\\\.\\C:", REG_SZ, on, StatusOpenError, false},

@@ -4,6 +4,9 @@
 #include "e2e_fixture.h"
 #include <algorithm>
 
+#include "app/traynotice.h"
+#include "disklist/pending.h"
+
 namespace e2e {
 namespace {
 
@@ -18,6 +21,22 @@ std::vector<std::wstring> Attached() {
     return lines;
 }
 
+// The folder of a late image appears at once, as a drive does, with or without what the system
+// broadcasts when a drive comes.
+void ArriveLate(const std::wstring& staged, const std::wstring& folder, bool broadcast) {
+    ASSERT_TRUE(MoveFileW(staged.c_str(), folder.c_str()));
+    if (broadcast) {
+        ASSERT_TRUE(probe::BroadcastVolumeArrival(1u << (towupper(folder[0]) - L'A')));
+    }
+}
+
+// What the row of a marked image shows once it has mounted.
+bool MountedRow(const probe::Target& tessel, int row) {
+    std::vector<probe::Row> rows;
+    return tessel.ReadRows(&rows) && int(rows.size()) > row && rows[row].Status == StatusMounted &&
+           rows[row].Handle;
+}
+
 struct VersionCase {
     const wchar_t* Version;
     bool NewFormats;
@@ -26,7 +45,8 @@ struct VersionCase {
 class LogonVersionTest : public LogonTest, public ::testing::WithParamInterface<VersionCase> {};
 
 // Every marked image attached once, an ISO read-only, VHDX and ISO from Windows 8 on; a failed
-// attach shows in its row, closes the image at once and does not end the load.
+// attach shows in its row, closes the image at once, does not end the load and is not tried
+// again; an image whose drive is not there yet waits for it.
 TEST_P(LogonVersionTest, MountsEveryMarkedImageOnce) {
     const bool newFormats = GetParam().NewFormats;
     SetWindowsVersion(GetParam().Version);
@@ -36,12 +56,15 @@ TEST_P(LogonVersionTest, MountsEveryMarkedImageOnce) {
                  vhdx = MakeImage(L"b-dynamic.vhdx", imagegen::Kind::VhdxDynamic),
                  iso = MakeImage(L"c-disc.iso", imagegen::Kind::Iso9660),
                  unmarked = MakeImage(L"d-unmarked.vhd", imagegen::Kind::VhdDynamic),
-                 missing = PathOf(L"e-missing.vhd");
+                 missing = PathOf(L"e-late\\e.vhd");
+    ASSERT_TRUE(CreateDirectoryW(PathOf(L"e-staged").c_str(), nullptr));
+    MakeImage(L"e-staged\\e.vhd", imagegen::Kind::VhdFixed);
     for (const std::wstring& marked : {failing, vhd, vhdx, iso, missing})
         SetFlag(marked, StartupFlagOn);
     SetFlag(unmarked, StartupFlagOff);
     ASSERT_TRUE(standin::InjectFault(standin::Operation::Attach, failing, 0xE0F0BEEF));
     probe::Target tessel;
+    const ULONGLONG started = GetTickCount64();
     ASSERT_TRUE(Start(&tessel));
 
     const wchar_t* newStatus = newFormats ? StatusMounted : StatusOpenError;
@@ -50,10 +73,16 @@ TEST_P(LogonVersionTest, MountsEveryMarkedImageOnce) {
                                         {vhdx, newStatus, true, !newFormats, newFormats},
                                         {iso, newStatus, true, !newFormats, newFormats},
                                         {unmarked, StatusUnmounted, false, false, false},
-                                        {missing, StatusOpenError, true, true, false}}));
-    std::vector<std::wstring> attached = {L"rw " + vhd};
+                                        {missing, StatusWaitingForDrive, true, false, false}}));
+    // Its drive comes before the first timed look: the arrival alone mounts it, and nothing
+    // else is tried again.
+    ArriveLate(PathOf(L"e-staged"), PathOf(L"e-late"), true);
+    EXPECT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return MountedRow(tessel, 5); }));
+    EXPECT_GT(RetryDelayMs(FailureKind::WaitingForDrive, 1, 0), GetTickCount64() - started);
+    EXPECT_EQ(1u, JournalFor(failing, L"open").size()) << Describe(JournalFor(failing));
+    std::vector<std::wstring> attached = {L"rw " + vhd, L"rw " + missing};
     if (newFormats)
-        attached = {L"ro " + iso, L"rw " + vhd, L"rw " + vhdx};
+        attached = {L"ro " + iso, L"rw " + vhd, L"rw " + vhdx, L"rw " + missing};
     EXPECT_EQ(attached, Attached()) << Describe(standin::ListAttached());
     for (const std::wstring& path : {vhd, vhdx, iso})
         EXPECT_EQ(newFormats || path == vhd ? 1u : 0u, JournalFor(path, L"attach").size())
@@ -74,6 +103,121 @@ INSTANTIATE_TEST_SUITE_P(Versions, LogonVersionTest,
                          [](const ::testing::TestParamInfo<VersionCase>& param) {
                              return Narrow(param.param.Version);
                          });
+
+// A late drive that no message announces: the timed look finds it.
+TEST_F(LogonTest, ALateDriveIsFoundByTheTimerAlone) {
+    ASSERT_TRUE(CreateDirectoryW(PathOf(L"staged").c_str(), nullptr));
+    MakeImage(L"staged\\a.vhd", imagegen::Kind::VhdFixed);
+    SetFlag(PathOf(L"late\\a.vhd"), StartupFlagOn);
+    probe::Target tessel;
+    ASSERT_TRUE(Start(&tessel));
+    ArriveLate(PathOf(L"staged"), PathOf(L"late"), false);
+    EXPECT_TRUE(probe::WaitFor(RetryDelayMs(FailureKind::WaitingForDrive, 1, 0) + ExitTimeoutMs,
+                               [&] { return MountedRow(tessel, 0); }));
+    EXPECT_TRUE(Quit(&tessel));
+}
+
+// Held by another program for the first two tries: mounted on the third, and a try in between
+// leaves no handle behind. A resume is a try at once.
+TEST_F(LogonTest, AnImageInUseIsMountedOnceItIsFree) {
+    std::wstring image = MakeImage(L"busy.vhd", imagegen::Kind::VhdFixed);
+    SetFlag(image, StartupFlagOn);
+    ASSERT_TRUE(standin::InjectFault(standin::Operation::Open, image, ERROR_SHARING_VIOLATION, 2));
+    probe::Target tessel;
+    ASSERT_TRUE(Start(&tessel));
+    EXPECT_TRUE(RowsAre(tessel.Rows(), {{image, StatusInUseRetrying, true, false, false}}));
+    const int handles = tessel.HandleCount();
+    ASSERT_TRUE(tessel.Post(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0));
+    ASSERT_TRUE(
+        probe::WaitFor(ExitTimeoutMs, [&] { return JournalFor(image, L"open").size() > 1; }));
+    EXPECT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return tessel.HandleCount() == handles; }))
+        << handles << " handles before, " << tessel.HandleCount() << " after";
+    ASSERT_TRUE(tessel.Post(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0));
+    EXPECT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return MountedRow(tessel, 0); }));
+    std::vector<DWORD> codes;
+    for (const standin::JournalEntry& open : JournalFor(image, L"open"))
+        codes.push_back(open.Code);
+    EXPECT_EQ((std::vector<DWORD>{ERROR_SHARING_VIOLATION, ERROR_SHARING_VIOLATION, 0}), codes)
+        << Describe(JournalFor(image));
+    EXPECT_TRUE(Quit(&tessel));
+}
+
+// The user is in charge: a waiting row unmounted, and one unmarked, are not opened when their
+// drive comes; a third, left alone, is mounted then.
+TEST_F(LogonTest, UnmountingOrUnmarkingAWaitingRowEndsTheWait) {
+    ASSERT_TRUE(CreateDirectoryW(PathOf(L"staged").c_str(), nullptr));
+    std::vector<std::wstring> paths;
+    for (const wchar_t* name : {L"a.vhd", L"b.vhd", L"c.vhd"}) {
+        MakeImage(std::wstring(L"staged\\") + name, imagegen::Kind::VhdFixed);
+        paths.push_back(PathOf(std::wstring(L"late\\") + name));
+        SetFlag(paths.back(), StartupFlagOn);
+    }
+    probe::Target tessel;
+    ASSERT_TRUE(Start(&tessel));
+    ASSERT_TRUE(tessel.PostTrayDoubleClick());
+    ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return tessel.WindowVisible(); }));
+    std::vector<probe::AgentMenuItem> items;
+    ASSERT_TRUE(tessel.Click(tessel.List(), tessel.RowPoint(0), true));
+    ASSERT_TRUE(tessel.WaitMenu(ExitTimeoutMs, &items));
+    ASSERT_TRUE(tessel.ChooseMenuItem(IDM_UNMOUNT));
+    ASSERT_TRUE(tessel.Click(tessel.List(), tessel.CheckBoxPoint(1)));
+    std::vector<ExpectedRow> ended = {{paths[0], StatusUnmounted, true, false, false},
+                                      {paths[1], StatusUnmounted, false, false, false},
+                                      {paths[2], StatusWaitingForDrive, true, false, false}};
+    EXPECT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return RowsAre(tessel.Rows(), ended); }))
+        << RowsAre(tessel.Rows(), ended).message();
+    ArriveLate(PathOf(L"staged"), PathOf(L"late"), true);
+    EXPECT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return MountedRow(tessel, 2); }));
+    for (int row : {0, 1})
+        EXPECT_TRUE(JournalFor(paths[row], L"open").empty()) << Describe(JournalFor(paths[row]));
+    EXPECT_TRUE(Quit(&tessel));
+}
+
+// Hidden, Tessel tells in the notification area what the logon left unmounted, as the shell
+// receives it: the tooltip at once, one warning balloon once the waiting has had its minute,
+// naming each image (a long path shortened) with its reason; a click on it opens the list.
+TEST_F(LogonTest, TheNotificationAreaTellsWhatIsNotMounted) {
+    probe::TrayWatch shell;
+    ASSERT_TRUE(shell.Watching());
+    std::wstring mounted = MakeImage(L"a.vhd", imagegen::Kind::VhdFixed),
+                 waiting = PathOf(L"b-" + std::wstring(80, L'x') + L"\\b.vhd"),
+                 refused = MakeImage(L"c.vhd", imagegen::Kind::VhdFixed);
+    for (const std::wstring& path : {mounted, waiting, refused})
+        SetFlag(path, StartupFlagOn);
+    ASSERT_TRUE(standin::InjectFault(standin::Operation::Open, refused, ERROR_PRIVILEGE_NOT_HELD));
+    probe::Target tessel;
+    ASSERT_TRUE(Start(&tessel));
+    wchar_t tip[128], title[64];
+    wsprintfW(tip + wsprintfW(tip, TipSummaryFormat, 1, 3), TipWaitingFormat, 1);
+    wsprintfW(title, NotMountedTitleFormat, 2u);
+    std::vector<probe::TrayCall> calls, warnings, tips;
+    EXPECT_TRUE(probe::WaitFor(LogonSettleMs + ExitTimeoutMs, [&] {
+        calls = shell.Calls(tessel.Window());
+        warnings.clear();
+        for (const probe::TrayCall& call : calls)
+            if (call.Flags & NIF_INFO && call.InfoFlags & NIIF_WARNING)
+                warnings.push_back(call);
+        return !warnings.empty();
+    }));
+    for (const probe::TrayCall& call : calls)
+        if (call.Flags & NIF_TIP)
+            tips.push_back(call);
+    ASSERT_FALSE(tips.empty());
+    EXPECT_EQ(tip, tips.back().Tip);
+    ASSERT_EQ(1u, warnings.size());
+    const std::wstring& text = warnings[0].Info;
+    EXPECT_EQ(title, warnings[0].InfoTitle);
+    const std::wstring rest = L"x\\b.vhd" + std::wstring(NoticeReasonBreak) + ReasonDriveMissing +
+                              L"\n" + refused + NoticeReasonBreak + ReasonNeedsAdmin + L"\n" +
+                              NoticeClickText;
+    EXPECT_TRUE(text.starts_with(waiting.substr(0, 10)) && text.ends_with(rest) &&
+                text.find(L'\x2026') < NoticePathChars && text.size() < 256)
+        << Narrow(text);
+    ASSERT_TRUE(tessel.Post(probe::TrayCallback, 0, NIN_BALLOONUSERCLICK));
+    EXPECT_TRUE(probe::WaitFor(
+        ExitTimeoutMs, [&] { return tessel.WindowVisible() && !tessel.TrayIconPresent(); }));
+    EXPECT_TRUE(Quit(&tessel));
+}
 
 // A string of this many bytes, terminator included, that begins with "+".
 std::vector<BYTE> MarkedDataOfBytes(size_t bytes) {

@@ -1,7 +1,7 @@
 #!/bin/sh
 # tessel.exe is a 64-bit GUI program that imports system DLLs only.
 #   pe_imports.sh OBJDUMP EXE
-allowed=" advapi32 comctl32 comdlg32 gdi32 kernel32 msvcrt ole32 oleaut32 shell32 ucrtbase user32 wininet "
+allowed=" advapi32 comctl32 comdlg32 gdi32 iphlpapi kernel32 msvcrt ole32 oleaut32 shell32 ucrtbase user32 wininet wtsapi32 "
 headers=$("$1" -p "$2") || exit 1
 dlls=$(echo "$headers" | sed -n 's/^\tDLL Name: \(.*\)\.dll$/\1/Ip' | tr 'A-Z' 'a-z' | tr '\n' ' ')
 echo "imports: $dlls"

@@ -1,6 +1,6 @@
 // The stand-in virtual disk service, for what Tessel's tests rely on and would not notice
 // going wrong: the refusals of sharing and attach state, the ledger of attachments, and a
-// planted fault used up by one call.
+// planted fault used up by its count of calls.
 // Image types and content-keeping compaction are checked against QEMU by foreign_images.py.
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -117,10 +117,11 @@ TEST_F(StandinTest, ADetachEndsOnlyItsOwnAttachmentAndOneLedgerListsThemAll) {
 }
 
 // Tessel's tests see a planted code come through, but not that it stays planted.
-TEST_F(StandinTest, APlantedFaultFailsTheNextCallOfItsImageOnly) {
+TEST_F(StandinTest, APlantedFaultFailsTheNextCallsOfItsImageOnly) {
     std::wstring path = Make(L"f.vhd", Kind::VhdDynamic), other = Make(L"o.vhd", Kind::VhdFixed);
-    ASSERT_TRUE(standin::InjectFault(standin::Operation::Open, path, 0xE0F0BEEF));
+    ASSERT_TRUE(standin::InjectFault(standin::Operation::Open, path, 0xE0F0BEEF, 2));
     EXPECT_EQ(0u, Open(other, Vhd));
+    EXPECT_EQ(0xE0F0BEEFu, Open(path, Vhd));
     EXPECT_EQ(0xE0F0BEEFu, Open(path, Vhd));
     EXPECT_EQ(0u, Open(path, Vhd));
 }

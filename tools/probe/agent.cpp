@@ -93,6 +93,39 @@ void Serve(HWND window, WPARAM request) {
     CloseHandle(mapping);
 }
 
+void LogTrayCall(const COPYDATASTRUCT* call) {
+    HANDLE mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, probe::TrayLogName);
+    if (!mapping)
+        return;
+    if (auto* log =
+            static_cast<probe::TrayLog*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0))) {
+        const LONG index = InterlockedIncrement(&log->Count) - 1;
+        if (index < LONG(probe::TrayLogRecords)) {
+            probe::TrayRecord& record = log->Records[index];
+            record.Message = DWORD(call->dwData);
+            record.Bytes = call->cbData < sizeof(record.Data) ? call->cbData : sizeof(record.Data);
+            CopyMemory(record.Data, call->lpData, record.Bytes);
+        }
+        UnmapViewOfFile(log);
+    }
+    CloseHandle(mapping);
+}
+
+WNDPROC TrayProcedure;
+
+LRESULT CALLBACK LogTrayCalls(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    static const UINT stop = RegisterWindowMessageW(probe::TrayLogName);
+    WNDPROC procedure = TrayProcedure;
+    if (message == stop) {
+        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure));
+        TrayProcedure = nullptr;
+        return 1;
+    }
+    if (message == WM_COPYDATA)
+        LogTrayCall(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+    return CallWindowProcW(procedure, window, message, wParam, lParam);
+}
+
 } // namespace
 
 extern "C" __declspec(dllexport) LRESULT CALLBACK
@@ -101,5 +134,17 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK
     const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
     if (code == HC_ACTION && sent->message == request)
         Serve(sent->hwnd, sent->wParam);
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// Put on the shell's tray window from inside the shell, so that every call is read as the
+// window procedure receives it; the watch takes it off again before its hook goes.
+extern "C" __declspec(dllexport) LRESULT CALLBACK TrayHook(int code, WPARAM wParam, LPARAM lParam) {
+    HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(tray, &pid);
+    if (code == HC_ACTION && !TrayProcedure && pid == GetCurrentProcessId())
+        TrayProcedure = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(tray, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(LogTrayCalls)));
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }

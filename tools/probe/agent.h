@@ -36,6 +36,25 @@ struct AgentBlock {
     wchar_t Files[AgentMaxFileChars];
 };
 
+// The shell's side of the notification area: a hook on the thread of Wine's "Shell_TrayWnd"
+// logs every Shell_NotifyIcon call as that window receives it (WM_COPYDATA: the call in
+// dwData, shell32's packed record in the data).
+constexpr wchar_t TrayLogName[] = L"Local\\TesselProbeTray";
+constexpr wchar_t TrayHookName[] = L"TrayHook";
+constexpr UINT TrayLogRecords = 256;
+constexpr UINT TrayRecordBytes = 1024;
+
+struct TrayRecord {
+    DWORD Message; // NIM_
+    DWORD Bytes;
+    BYTE Data[TrayRecordBytes];
+};
+
+struct TrayLog {
+    volatile LONG Count;
+    TrayRecord Records[TrayLogRecords];
+};
+
 // Names the block of one Tessel process.
 inline void AgentBlockName(DWORD pid, wchar_t (&name)[64]) {
     wsprintfW(name, L"Local\\TesselProbeAgent-%lu", pid);

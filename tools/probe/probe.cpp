@@ -1,5 +1,6 @@
 #include "probe.h"
 #include <commctrl.h>
+#include <dbt.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
 #include <winternl.h>
@@ -732,6 +733,89 @@ std::wstring Describe(const std::vector<Row>& rows) {
     for (size_t i = 0; i < rows.size(); ++i)
         out += L"  row " + std::to_wstring(i) + L": " + Describe(rows[i]) + L"\n";
     return out.empty() ? L"  (no rows)\n" : out;
+}
+
+} // namespace probe
+
+namespace probe {
+
+namespace {
+
+// Wine's shell32 packs a call as: hWnd (32 bits), uID, uFlags, uCallbackMessage, then the texts
+// and flags at these offsets.
+constexpr size_t TipOffset = 16, InfoOffset = 280, InfoTitleOffset = 796, InfoFlagsOffset = 924;
+
+std::wstring TextAt(const TrayRecord& record, size_t offset, size_t chars) {
+    if (record.Bytes < offset + chars * sizeof(wchar_t))
+        return {};
+    const auto* text = reinterpret_cast<const wchar_t*>(record.Data + offset);
+    return std::wstring(text, std::find(text, text + chars, L'\0'));
+}
+
+} // namespace
+
+TrayWatch::TrayWatch() {
+    mapping_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(TrayLog),
+                                  TrayLogName);
+    log_ = mapping_ ? static_cast<TrayLog*>(MapViewOfFile(mapping_, FILE_MAP_ALL_ACCESS, 0, 0, 0))
+                    : nullptr;
+    HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
+    HMODULE agent = LoadLibraryW(AgentPath().c_str());
+    auto hook =
+        agent
+            ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(agent, "TrayHook")))
+            : nullptr;
+    if (log_ && tray && hook)
+        hook_ =
+            SetWindowsHookExW(WH_CALLWNDPROC, hook, agent, GetWindowThreadProcessId(tray, nullptr));
+    // The hook takes its place on the window with the first message the window gets.
+    if (hook_ && !SendMessageTimeoutW(tray, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, nullptr)) {
+        UnhookWindowsHookEx(hook_);
+        hook_ = nullptr;
+    }
+}
+
+TrayWatch::~TrayWatch() {
+    static const UINT stop = RegisterWindowMessageW(TrayLogName);
+    if (hook_) {
+        SendMessageTimeoutW(FindWindowW(L"Shell_TrayWnd", nullptr), stop, 0, 0, SMTO_ABORTIFHUNG,
+                            5000, nullptr);
+        UnhookWindowsHookEx(hook_);
+    }
+    if (log_)
+        UnmapViewOfFile(log_);
+    if (mapping_)
+        CloseHandle(mapping_);
+}
+
+std::vector<TrayCall> TrayWatch::Calls(HWND owner) const {
+    std::vector<TrayCall> calls;
+    const LONG count = log_ ? std::min<LONG>(LONG(log_->Count), LONG(TrayLogRecords)) : 0;
+    for (LONG i = 0; i < count; ++i) {
+        const TrayRecord& record = log_->Records[i];
+        const auto* words = reinterpret_cast<const UINT*>(record.Data);
+        if (record.Bytes < InfoFlagsOffset + 4 || words[0] != UINT(UINT_PTR(owner)) || words[1])
+            continue;
+        TrayCall call;
+        call.Message = record.Message;
+        call.Flags = words[2];
+        call.Tip = TextAt(record, TipOffset, 128);
+        call.Info = TextAt(record, InfoOffset, 256);
+        call.InfoTitle = TextAt(record, InfoTitleOffset, 64);
+        call.InfoFlags = *reinterpret_cast<const DWORD*>(record.Data + InfoFlagsOffset);
+        calls.push_back(call);
+    }
+    return calls;
+}
+
+bool BroadcastVolumeArrival(DWORD unitMask) {
+    DEV_BROADCAST_VOLUME volume = {};
+    volume.dbcv_size = sizeof(volume);
+    volume.dbcv_devicetype = DBT_DEVTYP_VOLUME;
+    volume.dbcv_unitmask = unitMask;
+    DWORD recipients = BSM_ALLDESKTOPS | BSM_APPLICATIONS;
+    return BroadcastSystemMessageW(BSF_FORCEIFHUNG | BSF_QUERY, &recipients, WM_DEVICECHANGE,
+                                   DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&volume)) > 0;
 }
 
 } // namespace probe

@@ -157,6 +157,35 @@ class Target {
     HHOOK agentHook_ = nullptr;
 };
 
+// One Shell_NotifyIcon call as the shell received it.
+struct TrayCall {
+    DWORD Message = 0; // NIM_
+    UINT Flags = 0;    // NIF_
+    std::wstring Tip, Info, InfoTitle;
+    DWORD InfoFlags = 0; // NIIF_
+};
+
+// Logs what the shell's tray window receives from the moment it is made (a Tessel started
+// later is seen from its first icon on) until it is destroyed.
+class TrayWatch {
+  public:
+    TrayWatch();
+    ~TrayWatch();
+    TrayWatch(const TrayWatch&) = delete;
+    TrayWatch& operator=(const TrayWatch&) = delete;
+    bool Watching() const { return hook_ != nullptr; }
+    // The calls for this window's icon so far, in order.
+    std::vector<TrayCall> Calls(HWND owner) const;
+
+  private:
+    HANDLE mapping_ = nullptr;
+    TrayLog* log_ = nullptr;
+    HHOOK hook_ = nullptr;
+};
+
+// What the system broadcasts when volumes arrive (DBT_DEVICEARRIVAL, DBT_DEVTYP_VOLUME).
+bool BroadcastVolumeArrival(DWORD unitMask);
+
 // The text of a dialog's control.
 std::wstring ControlText(HWND dialog, int id);
 // Clicks the button with this id.
