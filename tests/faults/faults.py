@@ -70,7 +70,7 @@ ROWS = [
     (LS, "      <RunLevel>HighestAvailable</RunLevel>\n", "", "task without the highest rights", "logonstart_tests"),
     (LS, "    <ExecutionTimeLimit>PT0S</ExecutionTimeLimit>\n", "", "task ended after 72 hours", "logonstart_tests"),
     (LS, "*c == L'&' ? Append(out, EscapedAmpersand) : ", "", "\"&\" not escaped in the task", "logonstart_tests"),
-    (LS, "return IsRunValueSet() || IsLogonTaskSet();", "return IsRunValueSet();", "options ignoring the logon task", "e2e_menubar"),
+    (LS, "return IsRunValueSet() || IsLogonTaskSet();", "return IsRunValueSet() && (IsLogonTaskSet() || true);", "options ignoring the logon task", "e2e_menubar"),
     (ST, "           value != 0;", "           value == 0;", "User Account Control read inverted", "e2e_menubar"),
     ("settings/options.cpp", "if (!ReadCheckForUpdate(&checkForUpdate))\n        WriteCheckForUpdate(0);", "", "CheckForUpdate not stored on opening", "e2e_menubar"),
     ("settings/options.cpp", "IDCANCEL)\n        EndDialog(dialog, 1);", "IDCANCEL) {\n        SaveOptions(dialog);\n        EndDialog(dialog, 1);\n    }", "Cancel writing the options", "e2e_menubar"),
