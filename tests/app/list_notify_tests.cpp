@@ -1,5 +1,6 @@
 // What the list procedure does with notifications that no user action shows from outside:
-// which it keeps from the control, and that it stores no flag for a row that is none.
+// which it keeps from the control, that it stores no flag for a row that is none, and the flag
+// of a row without a check box image.
 #include "app/globals.h"
 #include "disklist/listproc.h"
 #include "disklist/listview.h"
@@ -64,6 +65,11 @@ TEST(ListNotifications, KeptFromTheControlOrPassedOn) {
         EXPECT_EQ(c.CurrentRow, GetCurrentRow()) << c.Name;
     }
     EXPECT_EQ(1, RowCount()) << "the Delete key with no selection removes nothing";
+    // Only the first check box image means unchecked: a row without one stores "+".
+    ListView_SetItemState(list, 0, 0, LVIS_STATEIMAGEMASK);
+    NMLISTVIEW change = {{list, 1, LVN_ITEMCHANGED}, 0, 0, LVIS_SELECTED, 0, 0, {}, 0};
+    SendMessageW(list, WM_NOTIFY, 1, reinterpret_cast<LPARAM>(&change));
+    EXPECT_EQ(StringData(StartupFlagOn), ReadValues(HKEY_CURRENT_USER, ScratchKey).at(0).Data);
     App.SettingsKey.reset();
     RegDeleteKeyW(HKEY_CURRENT_USER, ScratchKey);
 }

@@ -115,6 +115,67 @@ std::wstring BoxText(const std::wstring& caption, const std::wstring& text,
     return out;
 }
 
+probe::Box NextBox(const probe::Target& tessel, HWND skip) {
+    probe::Box next;
+    probe::WaitFor(ExitTimeoutMs, [&] {
+        for (const probe::Box& box : tessel.Boxes())
+            for (const probe::BoxButton& button : box.Buttons)
+                if (box.Window != skip && button.Default)
+                    return next = box, true;
+        return false;
+    });
+    return next;
+}
+
+std::wstring Answer(const probe::Target& tessel, int button) {
+    probe::Box box = NextBox(tessel);
+    if (!box.Window)
+        return L"(no box)";
+    std::wstring seen = box.Caption + L" | " + box.Text + L" |", chosen;
+    for (const probe::BoxButton& shown : box.Buttons)
+        (shown.Default ? chosen : seen) += L" " + std::to_wstring(shown.Id);
+    probe::PressButton(box, button);
+    probe::WaitFor(ExitTimeoutMs, [&] { return !IsWindowVisible(box.Window); });
+    return seen + chosen;
+}
+
+::testing::AssertionResult ListIs(const probe::Target& tessel,
+                                  const std::vector<ExpectedRow>& rows) {
+    std::vector<RegistryValue> values;
+    for (const ExpectedRow& row : rows)
+        values.push_back(
+            {row.Path, REG_SZ, StringData(row.Marked ? StartupFlagOn : StartupFlagOff)});
+    auto byName = [](const RegistryValue& a, const RegistryValue& b) { return a.Name < b.Name; };
+    std::sort(values.begin(), values.end(), byName);
+    auto check = [&] {
+        std::vector<probe::Row> live = tessel.Rows();
+        std::vector<RegistryValue> now = ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath());
+        std::sort(now.begin(), now.end(), byName);
+        ::testing::AssertionResult result = RowsAre(live, rows);
+        if (result)
+            result = RowsMatchAttachments(live, tessel.Pid());
+        // Nor is anything attached that no row shows: a removed row let go of its image.
+        std::vector<standin::Attachment> attached = standin::ListAttached();
+        if (result && std::count_if(attached.begin(), attached.end(), [&](auto& a) {
+                          return a.ProcessId == tessel.Pid();
+                      }) != std::count_if(rows.begin(), rows.end(), [](auto& r) {
+                          return r.Status.starts_with(StatusMounted);
+                      }))
+            result = ::testing::AssertionFailure() << "attached:\n" << Describe(attached);
+        if (result && now != values) {
+            result = ::testing::AssertionFailure() << "values are:";
+            for (const RegistryValue& value : now)
+                result << "\n  " << Narrow(value.Name) << " = "
+                       << Narrow(reinterpret_cast<const wchar_t*>(value.Data.data()));
+        }
+        return result;
+    };
+    ::testing::AssertionResult result = check();
+    if (!result)
+        probe::WaitFor(ExitTimeoutMs, [&] { return bool(result = check()); });
+    return result;
+}
+
 Observer::Observer(probe::Target* tessel) : tessel_(tessel), last_(Read()) {}
 
 Observer::State Observer::Read() const {

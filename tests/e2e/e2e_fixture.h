@@ -51,6 +51,15 @@ struct ExpectedRow {
 // The text a BoxShown entry carries: caption, text and the ids of the buttons.
 std::wstring BoxText(const std::wstring& caption, const std::wstring& text,
                      std::initializer_list<int> buttons);
+// The next box other than skip once it is whole (it has its default button).
+probe::Box NextBox(const probe::Target& tessel, HWND skip = nullptr);
+// Presses a button of the next box and waits until the box is gone; what the box showed, as
+// BoxText has it with the default button last, or "(no box)".
+std::wstring Answer(const probe::Target& tessel, int button);
+// One look at everything a step may change: the rows as the table says, the user's values
+// exactly one per row with the row's flag, and each row attached exactly when it says so.
+::testing::AssertionResult ListIs(const probe::Target& tessel,
+                                  const std::vector<ExpectedRow>& rows);
 
 // Works a running Tessel as a user would and records, beside each thing it does, what then
 // changed that a user notices: the window shown or hidden, the tray icon, a box coming or

@@ -1,12 +1,11 @@
 // The list as a user works it: right-clicks and the context menu's commands, check boxes, the
 // Delete key, drops and the open-file dialog, the boxes answered; after each step the rows, the
-// registry values and the attached images.
+// registry values and the attached images, at one look.
 #include "e2e_fixture.h"
 #include "app/mainwindow.h"
 #include "disklist/mount.h"
 #include "disklist/remove.h"
 #include "resources/resource.h"
-#include <algorithm>
 
 namespace e2e {
 namespace {
@@ -51,46 +50,13 @@ class ListTest : public TesselTest {
         RightClick(at);
         EXPECT_TRUE(tessel_.ChooseMenuItem(id)) << id;
     }
-    std::vector<RegistryValue> Values() const {
-        return ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath());
-    }
-    // Waits until the user's values are these paths with these flags.
-    ::testing::AssertionResult
-    ValuesAre(const std::vector<std::pair<std::wstring, const wchar_t*>>& flags) {
-        std::vector<RegistryValue> expected;
-        for (const auto& [path, flag] : flags)
-            expected.push_back({path, REG_SZ, StringData(flag)});
-        if (probe::WaitFor(ExitTimeoutMs, [&] { return Values() == expected; }))
-            return ::testing::AssertionSuccess();
-        std::wstring seen;
-        for (const RegistryValue& value : Values())
-            seen +=
-                L"\n  " + value.Name + L" = " + reinterpret_cast<const wchar_t*>(value.Data.data());
-        return ::testing::AssertionFailure() << "values are:" << Narrow(seen);
+    void Delete(std::vector<int> rows) {
+        tessel_.Select(rows);
+        tessel_.PressKeys({VK_DELETE});
     }
     static std::wstring Upper(std::wstring path) {
         CharUpperW(path.data());
         return path;
-    }
-    // Waits for a box, presses a button and waits until the box is gone; "caption | text | buttons"
-    // with the default button last.
-    std::wstring Answer(int button) {
-        probe::Box box;
-        if (!tessel_.WaitBox(ExitTimeoutMs, &box))
-            return L"(no box)";
-        std::wstring seen = box.Caption + L" | " + box.Text + L" |", chosen;
-        for (const probe::BoxButton& shown : box.Buttons)
-            (shown.Default ? chosen : seen) += L" " + std::to_wstring(shown.Id);
-        probe::PressButton(box, button);
-        probe::WaitFor(ExitTimeoutMs, [&] { return !IsWindow(box.Window); });
-        return seen + chosen;
-    }
-    static std::vector<std::wstring> Attached() {
-        std::vector<std::wstring> paths;
-        for (const standin::Attachment& a : standin::ListAttached())
-            paths.push_back(a.Path);
-        std::sort(paths.begin(), paths.end());
-        return paths;
     }
 
     probe::Target tessel_;
@@ -121,9 +87,8 @@ TEST_F(ListTest, RightClickGreysWhatWouldFindNothingToDo) {
     EXPECT_EQ((Ids{IDM_MOUNT, IDM_MOUNT_ALL}), RightClick(Row(2))) << "all mounted";
     ASSERT_TRUE(tessel_.ChooseMenuItem(IDM_UNMOUNT_ALL));
     EXPECT_EQ((Ids{IDM_UNMOUNT, IDM_DISK_INFO, IDM_UNMOUNT_ALL}), Greys(Row(2))) << "none mounted";
-    tessel_.Select({0, 1, 2});
-    tessel_.PressKeys({VK_DELETE});
-    ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return tessel_.RowCount() == 0; }));
+    Delete({0, 1, 2});
+    ASSERT_TRUE(ListIs(tessel_, {}));
     // Mount, Unmount and Compact keep the state the last popup left them in.
     EXPECT_EQ((Ids{IDM_UNMOUNT, IDM_DISK_INFO, IDM_MOUNT_ALL, IDM_UNMOUNT_ALL, IDM_COMPACT_ALL,
                    IDM_STARTUP_ALL_ON, IDM_STARTUP_ALL_OFF}),
@@ -137,31 +102,27 @@ TEST_F(ListTest, RightClickGreysWhatWouldFindNothingToDo) {
 TEST_F(ListTest, CheckBoxesAndTheDeleteKey) {
     const std::wstring a = Image(L"a.vhd"), b = Image(L"b.vhd"), c = Image(L"c.vhd");
     Open({{a, StartupFlagOn}, {b, StartupFlagOff}, {c, StartupFlagOff}});
+    const ExpectedRow mountedA = {a, StatusMounted, true, false, true},
+                      unmountedC = {c, StatusUnmounted, false, false, false};
     Click(tessel_.CheckBoxPoint(1));
-    ASSERT_TRUE(ValuesAre({{a, StartupFlagOn}, {b, StartupFlagOn}, {c, StartupFlagOff}}));
-    EXPECT_TRUE(RowsAre(tessel_.Rows(), {{a, StatusMounted, true, false, true},
-                                         {b, StatusUnmounted, true, false, false},
-                                         {c, StatusUnmounted, false, false, false}}));
+    EXPECT_TRUE(ListIs(tessel_, {mountedA, {b, StatusUnmounted, true, false, false}, unmountedC}));
     Click(tessel_.CheckBoxPoint(1));
-    ASSERT_TRUE(ValuesAre({{a, StartupFlagOn}, {b, StartupFlagOff}, {c, StartupFlagOff}}));
+    const std::vector<ExpectedRow> rows = {mountedA, {b, StatusUnmounted}, unmountedC};
+    EXPECT_TRUE(ListIs(tessel_, rows));
     ASSERT_EQ(ERROR_SUCCESS,
               RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, UserSettingsPath().c_str(), a.c_str()));
     Click(Row(0));
-    EXPECT_TRUE(ValuesAre({{a, StartupFlagOn}, {b, StartupFlagOff}, {c, StartupFlagOff}}));
-    tessel_.Select({0, 1});
-    tessel_.PressKeys({VK_DELETE});
-    ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return tessel_.RowCount() == 1; }));
-    EXPECT_TRUE(RowsAre(tessel_.Rows(), {{c, StatusUnmounted, false, false, false}}));
-    EXPECT_TRUE(ValuesAre({{c, StartupFlagOff}}));
-    EXPECT_TRUE(Attached().empty()) << Describe(standin::ListAttached());
+    EXPECT_TRUE(ListIs(tessel_, rows));
+    Delete({0, 1});
+    EXPECT_TRUE(ListIs(tessel_, {unmountedC}));
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(a.c_str()));
     EXPECT_TRUE(Quit(&tessel_));
 }
 
 // A drop adds the images not listed yet, stored at once as not marked; anything else is passed over
-// without a word.
+// without a word. A listed name that begins another is no match for it.
 TEST_F(ListTest, DropAddsNewImagesOnly) {
-    const std::wstring a = Image(L"a.vhd"), b = Image(L"b.vhd");
+    const std::wstring a = Image(L"a.vhd"), b = Image(L"b.vhd"), longer = Image(L"a.vhd.vhd");
     ASSERT_TRUE(CreateDirectoryW(PathOf(L"sub").c_str(), nullptr));
     MakeImage(L"sub\\inner.vhd", imagegen::Kind::VhdFixed);
     Open({});
@@ -169,14 +130,12 @@ TEST_F(ListTest, DropAddsNewImagesOnly) {
                    IDM_STARTUP_ALL_ON, IDM_STARTUP_ALL_OFF}),
               Greys(BelowRows()))
         << "first popup, empty list";
+    ASSERT_TRUE(tessel_.Drop({longer}));
     ASSERT_TRUE(tessel_.Drop({a}));
     // Besides: the same new image twice, a folder (not searched), a file that is no image.
     ASSERT_TRUE(tessel_.Drop({Upper(a), b, b, PathOf(L"sub"), probe::TesselExe()}));
-    EXPECT_TRUE(
-        RowsAre(tessel_.Rows(), {{a, L"", false, false, false}, {b, L"", false, false, false}}));
-    EXPECT_TRUE(ValuesAre({{a, StartupFlagOff}, {b, StartupFlagOff}}));
+    EXPECT_TRUE(ListIs(tessel_, {{longer, L""}, {a, L""}, {b, L""}}));
     EXPECT_TRUE(tessel_.Boxes().empty());
-    EXPECT_TRUE(Attached().empty()) << Describe(standin::ListAttached());
     EXPECT_TRUE(Quit(&tessel_));
 }
 
@@ -194,53 +153,46 @@ TEST_F(ListTest, InsertAndMountAddsTheChosenImage) {
         ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return !IsWindow(dialog.Window); }));
     }
     // The failed attach shows its code, with no error image on the row.
-    std::wstring box = Answer(IDOK);
-    EXPECT_NE(std::wstring::npos, box.find(ErrorCaption + std::wstring(L" | Unknown error ") +
-                                           std::to_wstring(planted)))
+    std::wstring box = Answer(tessel_, IDOK);
+    EXPECT_EQ(
+        0u, box.find(ErrorCaption + std::wstring(L" | Unknown error ") + std::to_wstring(planted)))
         << Narrow(box);
-    EXPECT_TRUE(RowsAre(tessel_.Rows(), {{a, StatusMounted, false, false, true},
-                                         {b, StatusMountError, false, false, false}}));
-    EXPECT_TRUE(ValuesAre({{a, StartupFlagOff}, {b, StartupFlagOff}}));
-    EXPECT_EQ(std::vector<std::wstring>{a}, Attached());
+    EXPECT_TRUE(ListIs(tessel_, {{a, StatusMounted, false, false, true}, {b, StatusMountError}}));
     EXPECT_TRUE(Quit(&tessel_));
 }
 
 TEST_F(ListTest, MountAndUnmountCommandsGoRowByRow) {
     const std::wstring a = Image(L"a.vhd"), b = Image(L"b.vhd"), c = Image(L"c.vhd"),
                        d = Image(L"d.vhd");
-    const std::vector<std::wstring> all = {a, b, c, d};
     Open({{a, StartupFlagOff}, {b, StartupFlagOff}, {c, StartupFlagOff}, {d, StartupFlagOn}});
+    std::vector<ExpectedRow> rows = {{a, StatusUnmounted},
+                                     {b, StatusUnmounted},
+                                     {c, StatusMounted, false, false, true},
+                                     {d, StatusMounted, true, false, true}};
     tessel_.Select({2, 3});
     Choose(Row(3), IDM_MOUNT);
-    ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return Attached().size() == 2; }));
-    EXPECT_EQ((std::vector<std::wstring>{c, d}), Attached());
+    EXPECT_TRUE(ListIs(tessel_, rows));
     Choose(Row(0), IDM_MOUNT_ALL);
-    ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return Attached().size() == 4; }));
     // Setting all marks changes the next start only; a row already marked is stored again.
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, UserSettingsPath().c_str(), d.c_str());
-    Choose(Row(0), IDM_STARTUP_ALL_ON);
-    EXPECT_TRUE(ValuesAre(
-        {{a, StartupFlagOn}, {b, StartupFlagOn}, {c, StartupFlagOn}, {d, StartupFlagOn}}));
-    Choose(Row(0), IDM_STARTUP_ALL_OFF);
-    EXPECT_TRUE(ValuesAre(
-        {{a, StartupFlagOff}, {b, StartupFlagOff}, {c, StartupFlagOff}, {d, StartupFlagOff}}));
-    std::vector<ExpectedRow> rows;
-    for (const std::wstring& path : all)
-        rows.push_back({path, StatusMounted, false, false, true});
-    EXPECT_TRUE(RowsAre(tessel_.Rows(), rows));
+    for (UINT command : {IDM_STARTUP_ALL_ON, IDM_STARTUP_ALL_OFF}) {
+        Choose(Row(0), command);
+        for (ExpectedRow& row : rows)
+            row = {row.Path, StatusMounted, command == IDM_STARTUP_ALL_ON, false, true};
+        EXPECT_TRUE(ListIs(tessel_, rows)) << command;
+    }
     const std::wstring question = BoxText(QuestionCaption, ExitUnmountQuestion, {IDYES, IDNO});
     Choose(Row(0), IDM_UNMOUNT_ALL_AND_EXIT);
-    EXPECT_EQ(question, Answer(IDNO));
-    EXPECT_EQ(all, Attached());
+    EXPECT_EQ(question, Answer(tessel_, IDNO));
+    EXPECT_TRUE(ListIs(tessel_, rows));
     Choose(Row(0), IDM_UNMOUNT_ALL_AND_EXIT);
-    EXPECT_EQ(question, Answer(IDYES));
+    EXPECT_EQ(question, Answer(tessel_, IDYES));
     DWORD code = 0;
     EXPECT_TRUE(tessel_.WaitExit(ExitTimeoutMs, &code) && code == 1) << code;
     // Mounted rows were passed over: each image was attached and detached once.
-    for (const std::wstring& path : all) {
-        EXPECT_EQ(1u, JournalFor(path, L"attach").size()) << Describe(JournalFor(path));
-        EXPECT_EQ(1u, JournalFor(path, L"detach").size()) << Describe(JournalFor(path));
-    }
+    for (const ExpectedRow& row : rows)
+        for (const wchar_t* op : {L"attach", L"detach"})
+            EXPECT_EQ(1u, JournalFor(row.Path, op).size()) << Describe(JournalFor(row.Path));
 }
 
 // Each selected file is named in its own question, from the bottom row up.
@@ -250,19 +202,13 @@ TEST_F(ListTest, DeleteImageFileAsksForEachFile) {
     Open({{a, StartupFlagOn}, {b, StartupFlagOff}, {c, StartupFlagOff}, {missing, StartupFlagOff}});
     tessel_.Select({0, 1, 3});
     Choose(Row(3), IDM_DELETE_FILES);
-    auto question = [](const std::wstring& path) {
-        return BoxText(DeleteFileCaption,
-                       DeleteFileQuestion + std::wstring(DeleteFilePathBreak) + path,
-                       {IDYES, IDNO});
-    };
-    EXPECT_EQ(question(missing), Answer(IDYES));
-    EXPECT_EQ(question(b), Answer(IDYES));
-    EXPECT_EQ(question(a), Answer(IDNO));
-    EXPECT_TRUE(Attached().empty()) << Describe(standin::ListAttached());
-    EXPECT_TRUE(RowsAre(tessel_.Rows(), {{a, StatusUnmounted, true, false, false},
-                                         {c, StatusUnmounted, false, false, false},
-                                         {missing, StatusDeleteError, false, false, false}}));
-    EXPECT_TRUE(ValuesAre({{a, StartupFlagOn}, {c, StartupFlagOff}, {missing, StartupFlagOff}}));
+    for (auto [path, button] : {std::pair{missing, IDYES}, {b, IDYES}, {a, IDNO}})
+        EXPECT_EQ(BoxText(DeleteFileCaption,
+                          DeleteFileQuestion + std::wstring(DeleteFilePathBreak) + path,
+                          {IDYES, IDNO}),
+                  Answer(tessel_, button));
+    EXPECT_TRUE(ListIs(
+        tessel_, {{a, StatusUnmounted, true}, {c, StatusUnmounted}, {missing, StatusDeleteError}}));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(b.c_str()));
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(a.c_str()));
     EXPECT_TRUE(Quit(&tessel_));

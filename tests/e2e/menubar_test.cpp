@@ -130,28 +130,11 @@ class MenuBarTest : public TesselTest {
         return {BYTE(number), BYTE(number >> 8), BYTE(number >> 16), BYTE(number >> 24)};
     }
 
-    // The next box other than skip, once it is whole (it has its default button).
-    probe::Box NextBox(HWND skip = nullptr) {
-        probe::Box next;
-        probe::WaitFor(ExitTimeoutMs, [&] {
-            for (const probe::Box& box : tessel_.Boxes())
-                for (const probe::BoxButton& button : box.Buttons)
-                    if (box.Window != skip && button.Default)
-                        return next = box, true;
-            return false;
-        });
-        return next;
-    }
+    probe::Box NextBox(HWND skip = nullptr) { return e2e::NextBox(tessel_, skip); }
     // Presses a button of a box and waits until the box is gone.
     void Close(const probe::Box& box, int button) {
         ASSERT_TRUE(probe::PressButton(box, button)) << Narrow(box.Caption);
         ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return !IsWindowVisible(box.Window); }));
-    }
-    // Checks a box's caption and text, then answers it.
-    void Answer(const probe::Box& box, const std::wstring& caption, const std::wstring& text,
-                int button) {
-        EXPECT_EQ(Narrow(BoxText(caption, text, {})), Narrow(BoxText(box.Caption, box.Text, {})));
-        Close(box, button);
     }
 
     // With the option off, asking for a check starts none: the check has ended once asking
@@ -187,13 +170,13 @@ class MenuBarTest : public TesselTest {
     }
     static POINT FileMenuPoint() { return {8, -GetSystemMetrics(SM_CYMENU) / 2}; }
 
-    // Chooses the menu command and, in its file dialog, the file path.
-    probe::Box ChooseFile(WORD command, const std::wstring& path) {
+    // Chooses the menu command and answers the next box; the file path typed into the file dialog.
+    std::wstring ChooseFile(WORD command, const std::wstring& path, int button) {
         tessel_.Post(WM_COMMAND, command, 0);
         probe::Box dialog = NextBox();
         SetDlgItemTextW(dialog.Window, cmb13, path.c_str());
         Close(dialog, IDOK);
-        return NextBox(dialog.Window);
+        return Answer(tessel_, button);
     }
 
     probe::Target tessel_;
@@ -320,10 +303,10 @@ TEST_F(MenuBarTest, UpdateCheckOffersOnlyANewerVersion) {
         ASSERT_TRUE(c.Asked < 1 || site.Answer(c.Status, c.Version));
         ASSERT_TRUE(c.Asked < 2 || front.Answer());
         if (c.Caption) {
-            probe::Box box = NextBox();
             // Owned by the main window, save the connection error's.
-            EXPECT_EQ(c.Asked == 2 ? tessel_.Window() : nullptr, GetWindow(box.Window, GW_OWNER));
-            Answer(box, c.Caption, c.Text, IDOK);
+            EXPECT_EQ(c.Asked == 2 ? tessel_.Window() : nullptr,
+                      GetWindow(NextBox().Window, GW_OWNER));
+            EXPECT_EQ(Narrow(BoxText(c.Caption, c.Text, {IDOK})), Narrow(Answer(tessel_, IDOK)));
         }
         ASSERT_TRUE(WaitCheckEnded());
         EXPECT_FALSE(site.Asked() || front.Asked());
@@ -341,9 +324,8 @@ TEST_F(MenuBarTest, WhileACheckRunsItsItemIsGreyedAndTheCommandSaysSo) {
     ASSERT_TRUE(Start(&tessel_));
     ASSERT_TRUE(site.Asked(IdleTimeoutMs));
     tessel_.Post(WM_COMMAND, IDM_CHECK_UPDATES, 0);
-    probe::Box running = NextBox();
-    EXPECT_EQ(tessel_.Window(), GetWindow(running.Window, GW_OWNER));
-    Answer(running, InformationCaption, UpdateRunningMessage, IDOK);
+    EXPECT_EQ(tessel_.Window(), GetWindow(NextBox().Window, GW_OWNER));
+    EXPECT_EQ(BoxText(InformationCaption, UpdateRunningMessage, {IDOK}), Answer(tessel_, IDOK));
     ASSERT_TRUE(tessel_.PostTrayDoubleClick());
     ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return tessel_.WindowVisible(); }));
     EXPECT_EQ(UINT(MFS_DISABLED), CheckItemState() & MFS_DISABLED);
@@ -379,16 +361,16 @@ TEST_F(MenuBarTest, ExportAndImportMoveTheWholeSubtreeThroughTheRegistryTool) {
                theirs = ReadValues(HKEY_LOCAL_MACHINE, other);
     ASSERT_TRUE(Start(&tessel_));
     // An existing file is overwritten without a question.
-    Answer(ChooseFile(IDM_EXPORT_SETTINGS, file), DoneCaption, ExportDoneMessage, IDOK);
+    EXPECT_EQ(BoxText(DoneCaption, ExportDoneMessage, {IDOK}),
+              ChooseFile(IDM_EXPORT_SETTINGS, file, IDOK));
     DeleteTree(HKEY_LOCAL_MACHINE, BaseKeyPath);
-    Answer(ChooseFile(IDM_IMPORT_SETTINGS, file), ConfirmationCaption, ImportQuestion, IDNO);
+    const std::wstring question = BoxText(ConfirmationCaption, ImportQuestion, {IDNO, IDYES});
+    EXPECT_EQ(question, ChooseFile(IDM_IMPORT_SETTINGS, file, IDNO));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, BaseKeyPath));
-    for (const auto& [path, done] :
-         {std::pair(file, ImportDoneMessage), {junk, ImportErrorMessage}}) {
-        probe::Box question = ChooseFile(IDM_IMPORT_SETTINGS, path);
-        Close(question, IDYES);
-        Answer(NextBox(question.Window), done == ImportDoneMessage ? DoneCaption : ErrorCaption,
-               done, IDOK);
+    for (auto [path, caption, done] : {std::tuple(file, DoneCaption, ImportDoneMessage),
+                                       {junk, ErrorCaption, ImportErrorMessage}}) {
+        EXPECT_EQ(question, ChooseFile(IDM_IMPORT_SETTINGS, path, IDYES));
+        EXPECT_EQ(BoxText(caption, done, {IDOK}), Answer(tessel_, IDOK));
     }
     EXPECT_EQ(mine, ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath()));
     EXPECT_EQ(theirs, ReadValues(HKEY_LOCAL_MACHINE, other));
