@@ -263,7 +263,7 @@ TEST_F(MenuBarTest, OptionsShowAndStoreTheLogonStartAndTheUpdateCheck) {
             wchar_t text[512] = {};
             FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                            ERROR_ACCESS_DENIED, 0, text, ARRAYSIZE(text), nullptr);
-            Answer(NextBox(dialog.Window), ErrorCaption, text, IDOK);
+            EXPECT_EQ(BoxText(ErrorCaption, text, {IDOK}), Answer(tessel_, IDOK));
         }
         EXPECT_EQ(Narrow(c.RunAfter), Narrow(RunValue()));
         EXPECT_EQ(c.TaskAfter, std::filesystem::exists(TaskFile()));
