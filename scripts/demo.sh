@@ -61,8 +61,8 @@ reg_add /v CheckForUpdate /t REG_DWORD /d 0
 
 show_rows() {
     probe rows | tr -d '\r' | awk -F'\t' '
-        BEGIN { printf "%-24s %-16s %-36s %s\n", "Virtual disk file name", "Status", "Mount at startup", "Check box" }
-        { printf "%-24s %-16s %-36s %s\n", $1, $2, $3, $4 }'
+        BEGIN { printf "%-24s %-28s %-36s %s\n", "Virtual disk file name", "Status", "Mount at startup", "Check box" }
+        { printf "%-24s %-28s %-36s %s\n", $1, $2, $3, $4 }'
 }
 show_values() {
     echo "Registry values:"
