@@ -22,7 +22,7 @@ ROWS = [
     (LV, "item.iItem = RowCount();", "item.iItem = 0;", "rows inserted at the top, list order reversed", "e2e_logon"),
     (LV, "item.cchTextMax = PathBufferChars;", "item.cchTextMax = MAX_PATH;", "long paths cut when a row is read", "e2e_hostile"),
     (LV, "LVFI_STRING;", "LVFI_PARTIAL;", "a name found as the start of a listed one", "e2e_list"),
-    (LV, "std::max(columns.PathMin, clientWidth - columns.Status - columns.Startup)", "columns.PathMin", "path column not filling the window", "e2e_instance"),
+    (LV, "std::max(columns.PathMin, clientWidth - columns.Status - columns.Startup)", "std::min(columns.PathMin, clientWidth - columns.Status - columns.Startup)", "path column not filling the window", "e2e_instance"),
     (LV, "return (state >> 12) != 1;", "return (state >> 12) == 2;", "row without check box image read as unchecked", "list_notify_tests"),
     ("disklist/drop.cpp", "(FindRowByPath(name) != -1)\n        return;", "(false) {}", "drop re-adding a listed name", "e2e_list e2e_hostile"),
     ("disklist/drop.cpp", "StoreNewRow(row, name);", "(void)row;", "dropped row not stored", "e2e_list"),
@@ -88,7 +88,7 @@ ROWS = [
     ("vdisk/compactimage.cpp", "ATTACH_VIRTUAL_DISK_FLAG_READ_ONLY | ATTACH_VIRTUAL_DISK_FLAG_NO_DRIVE_LETTER", "ATTACH_VIRTUAL_DISK_FLAG_NO_DRIVE_LETTER", "compaction attached read-write", "e2e_compact"),
     (LS, "<GroupId>S-1-5-32-544</GroupId>", "<GroupId>S-1-5-32-545</GroupId>", "logon task for every user", "logonstart_tests"),
     ("app/startup.cpp", "    EnablePrivilege(SE_MANAGE_VOLUME_NAME);\n", "", "volume privilege not enabled", "e2e_instance"),
-    ("app/startup.cpp", "const int size = SmallIconSize(dpi);", "const int size = 16;", "list images at 16 px whatever the scale", "e2e_instance"),
+    ("app/startup.cpp", "const int size = SmallIconSize(dpi);", "const int size = SmallIconSize(USER_DEFAULT_SCREEN_DPI + 0 * dpi);", "list images at 16 px whatever the scale", "e2e_instance"),
 ]
 
 
