@@ -40,11 +40,12 @@ TEST(Store, CheckForUpdateIsAFourByteWordOfAnyType) {
     DeleteTree(HKEY_LOCAL_MACHINE, ScratchPath);
     App.SettingsKey.reset(CreateKey(HKEY_LOCAL_MACHINE, ScratchPath));
     for (auto [data, read] : {std::pair{std::string("\7\0\0\0", 4), true},
-                              {std::string("\7\0\0\0\0\0\0\0", 8), false}}) {
+                              {std::string("\1\0\0\0\0\0\0\0", 8), false}}) {
         RegSetValueExW(App.SettingsKey.get(), CheckForUpdateName, 0, REG_BINARY,
                        reinterpret_cast<const BYTE*>(data.data()), DWORD(data.size()));
         DWORD value = 0;
-        EXPECT_EQ(read, ReadCheckForUpdate(&value) && value == 7) << data.size() << " bytes";
+        EXPECT_EQ(read, ReadCheckForUpdate(&value)) << data.size() << " bytes";
+        EXPECT_TRUE(!read || value == 7) << value;
     }
     App.SettingsKey.reset();
     DWORD value = 0;
