@@ -1,25 +1,12 @@
 #include "e2e_fixture.h"
 #include <algorithm>
+#include <tuple>
 
 namespace e2e {
 
 namespace {
 
 constexpr wchar_t AppDefaultsPath[] = L"Software\\Wine\\AppDefaults\\tessel.exe";
-
-// The row a marked or unmarked image should give, as the probe reads it.
-probe::Row Live(const ExpectedRow& row) {
-    probe::Row live;
-    live.Path = row.Path;
-    live.Status = row.Status;
-    live.Startup = row.Marked ? StartupYesText : StartupNoText;
-    live.CheckState = row.Marked ? 2 : 1;
-    live.PathImage = ListIconDisk;
-    live.StatusImage = row.ErrorImage ? ListIconError : -1;
-    live.StartupImage = row.Marked ? ListIconStartupYes : ListIconStartupNo;
-    live.Handle = row.Handle;
-    return live;
-}
 
 ::testing::AssertionResult Compare(const char* what, const std::vector<probe::Row>& expected,
                                    const std::vector<probe::Row>& actual) {
@@ -53,7 +40,9 @@ std::string Describe(const std::vector<standin::Attachment>& attached) {
                                    const std::vector<ExpectedRow>& expected) {
     std::vector<probe::Row> rows;
     for (const ExpectedRow& row : expected)
-        rows.push_back(Live(row));
+        rows.push_back({row.Path, row.Status, row.Marked ? StartupYesText : StartupNoText,
+                        row.Marked ? 2 : 1, ListIconDisk, row.ErrorImage ? ListIconError : -1,
+                        row.Marked ? ListIconStartupYes : ListIconStartupNo, row.Handle});
     return Compare("rows differ", rows, actual);
 }
 
@@ -66,10 +55,9 @@ std::string Describe(const std::vector<standin::Attachment>& attached) {
     std::vector<standin::Attachment> attached = standin::ListAttached();
     std::string wrong;
     for (const probe::Row& row : rows) {
-        bool held =
-            std::any_of(attached.begin(), attached.end(), [&](const standin::Attachment& a) {
-                return a.ProcessId == pid && lstrcmpiW(a.Path.c_str(), row.Path.c_str()) == 0;
-            });
+        bool held = std::ranges::any_of(attached, [&](const standin::Attachment& a) {
+            return a.ProcessId == pid && lstrcmpiW(a.Path.c_str(), row.Path.c_str()) == 0;
+        });
         // A failed detach leaves the image attached; a failed close, only the handle.
         bool says = row.Status.starts_with(StatusMounted) || row.Status == StatusUnmountError;
         if (held != says || (row.Handle != 0) != (says || row.Status == StatusCloseError))
@@ -87,10 +75,8 @@ std::string Describe(const std::vector<standin::Attachment>& attached) {
                                           const std::vector<probe::Row>& rows) {
     std::string wrong;
     for (const RegistryValue& value : before) {
-        auto now = std::find_if(after.begin(), after.end(),
-                                [&](const RegistryValue& v) { return v.Name == value.Name; });
-        auto row = std::find_if(rows.begin(), rows.end(),
-                                [&](const probe::Row& r) { return r.Path == value.Name; });
+        auto now = std::ranges::find(after, value.Name, &RegistryValue::Name);
+        auto row = std::ranges::find(rows, value.Name, &probe::Row::Path);
         bool kept =
             now != after.end() && now->Type == value.Type &&
             (now->Data == value.Data ||
@@ -145,22 +131,21 @@ std::wstring Answer(const probe::Target& tessel, int button) {
     for (const ExpectedRow& row : rows)
         values.push_back(
             {row.Path, REG_SZ, StringData(row.Marked ? StartupFlagOn : StartupFlagOff)});
-    auto byName = [](const RegistryValue& a, const RegistryValue& b) { return a.Name < b.Name; };
-    std::sort(values.begin(), values.end(), byName);
+    std::ranges::sort(values, {}, &RegistryValue::Name);
+    ::testing::AssertionResult result = ::testing::AssertionSuccess();
     auto check = [&] {
         std::vector<probe::Row> live = tessel.Rows();
         std::vector<RegistryValue> now = ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath());
-        std::sort(now.begin(), now.end(), byName);
-        ::testing::AssertionResult result = RowsAre(live, rows);
+        std::ranges::sort(now, {}, &RegistryValue::Name);
+        result = RowsAre(live, rows);
         if (result)
             result = RowsMatchAttachments(live, tessel.Pid());
         // Nor is anything attached that no row shows: a removed row let go of its image.
         std::vector<standin::Attachment> attached = standin::ListAttached();
-        if (result && std::count_if(attached.begin(), attached.end(), [&](auto& a) {
-                          return a.ProcessId == tessel.Pid();
-                      }) != std::count_if(rows.begin(), rows.end(), [](auto& r) {
-                          return r.Status.starts_with(StatusMounted);
-                      }))
+        if (result && std::ranges::count(attached, tessel.Pid(), &standin::Attachment::ProcessId) !=
+                          std::ranges::count_if(rows, [](const ExpectedRow& r) {
+                              return r.Status.starts_with(StatusMounted);
+                          }))
             result = ::testing::AssertionFailure() << "attached:\n" << Describe(attached);
         if (result && now != values) {
             result = ::testing::AssertionFailure() << "values are:";
@@ -168,11 +153,9 @@ std::wstring Answer(const probe::Target& tessel, int button) {
                 result << "\n  " << Narrow(value.Name) << " = "
                        << Narrow(reinterpret_cast<const wchar_t*>(value.Data.data()));
         }
-        return result;
+        return bool(result);
     };
-    ::testing::AssertionResult result = check();
-    if (!result)
-        probe::WaitFor(ExitTimeoutMs, [&] { return bool(result = check()); });
+    probe::WaitFor(ExitTimeoutMs, check);
     return result;
 }
 
@@ -206,13 +189,10 @@ Observer::State Observer::Read() const {
 }
 
 void Observer::Record(bool waitForChange) {
-    auto same = [](const State& a, const State& b) {
-        return a.Visible == b.Visible && a.Icon == b.Icon && a.Running == b.Running &&
-               a.BoxWindow == b.BoxWindow;
-    };
+    auto seen = [](const State& s) { return std::tie(s.Visible, s.Icon, s.Running, s.BoxWindow); };
     State now = Read();
-    if (waitForChange && same(now, last_))
-        probe::WaitFor(ExitTimeoutMs, [&] { return !same(now = Read(), last_); });
+    if (waitForChange && seen(now) == seen(last_))
+        probe::WaitFor(ExitTimeoutMs, [&] { return seen(now = Read()) != seen(last_); });
     // A box goes before what its answer sets off, so box changes are noted first.
     if (last_.BoxWindow && now.BoxWindow != last_.BoxWindow)
         sequence_.Add({BoxClosed, Seen});

@@ -75,7 +75,6 @@ class Observer {
     void Keys(const wchar_t* name, std::initializer_list<WORD> keys);
     // A click changes nothing a user sees by itself: changes are read at once.
     void Click(const wchar_t* name, HWND window, POINT at);
-    // Waits for the process to end.
     void WaitEnd();
     const MsgSequence& Sequence() const { return sequence_; }
 
@@ -101,7 +100,6 @@ class TesselTest : public ::testing::Test {
 
     // The Windows version Wine reports to tessel.exe: win7, win8 or win10.
     void SetWindowsVersion(const wchar_t* version);
-    // A file in this test's own folder.
     std::wstring PathOf(const std::wstring& name) const { return folder_.PathOf(name); }
     std::wstring MakeImage(const std::wstring& name, imagegen::Kind kind);
     // A value of the user's settings key.

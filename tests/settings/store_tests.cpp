@@ -39,23 +39,13 @@ TEST(Store, WriteStringValueStoresTheTerminatorUpToTheLimit) {
 TEST(Store, CheckForUpdateIsAFourByteWordOfAnyType) {
     DeleteTree(HKEY_LOCAL_MACHINE, ScratchPath);
     App.SettingsKey.reset(CreateKey(HKEY_LOCAL_MACHINE, ScratchPath));
-    const struct {
-        DWORD Type;
-        std::string Data;
-        bool Read;
-        DWORD Value;
-    } cases[] = {
-        {REG_BINARY, std::string("\7\0\0\0", 4), true, 7},
-        {REG_BINARY, std::string("\1\0\0\0\0\0\0\0", 8), false, 0},
-    };
-    for (const auto& c : cases) {
-        RegSetValueExW(App.SettingsKey.get(), CheckForUpdateName, 0, c.Type,
-                       reinterpret_cast<const BYTE*>(c.Data.data()), DWORD(c.Data.size()));
-        DWORD value = 0xDEADBEEF;
-        EXPECT_EQ(c.Read, ReadCheckForUpdate(&value)) << "type " << c.Type;
-        if (c.Read) {
-            EXPECT_EQ(c.Value, value);
-        }
+    for (auto [data, read] : {std::pair{std::string("\7\0\0\0", 4), true},
+                              {std::string("\1\0\0\0\0\0\0\0", 8), false}}) {
+        RegSetValueExW(App.SettingsKey.get(), CheckForUpdateName, 0, REG_BINARY,
+                       reinterpret_cast<const BYTE*>(data.data()), DWORD(data.size()));
+        DWORD value = 0;
+        EXPECT_EQ(read, ReadCheckForUpdate(&value)) << data.size() << " bytes";
+        EXPECT_TRUE(!read || value == 7) << value;
     }
     App.SettingsKey.reset();
     DWORD value = 0;

@@ -95,9 +95,6 @@ def check_image(ctl, name, path, fmt, device, subtype, size):
 
 
 def main():
-    if len(sys.argv) != 3:
-        print(__doc__)
-        return 2
     ctl, mkimage = sys.argv[1:]
     # One lasting wineserver, and Wine's own processes started without our pipes.
     quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

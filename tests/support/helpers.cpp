@@ -4,14 +4,6 @@
 
 extern "C" LONG NTAPI NtDeleteKey(HANDLE key);
 
-std::string Narrow(const std::wstring& text) {
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr,
-                                nullptr);
-    std::string out(n, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
-
 TempFolder::TempFolder() {
     static int counter = 0;
     path_ =

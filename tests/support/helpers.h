@@ -8,7 +8,10 @@
 #include "standin_client.h"
 
 // UTF-8 for assertion messages.
+namespace probe {
 std::string Narrow(const std::wstring& text);
+}
+using probe::Narrow;
 
 // A fresh folder below the temporary folder, removed with everything in it at the end.
 class TempFolder {

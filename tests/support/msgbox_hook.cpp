@@ -26,8 +26,7 @@ UINT IconOf(HWND icon) {
 
 } // namespace
 
-BoxAnswerer::BoxAnswerer(std::vector<int> answers)
-    : timer_(SetTimer(nullptr, 0, 10, OnTimer)), answers_(std::move(answers)) {
+BoxAnswerer::BoxAnswerer() : timer_(SetTimer(nullptr, 0, 10, OnTimer)) {
     Current = this;
 }
 
@@ -61,14 +60,9 @@ BOOL CALLBACK BoxAnswerer::Answer(HWND dialog, LPARAM) {
         if (lstrcmpiW(cls, L"Button") || !(style & WS_VISIBLE) || (style & BS_TYPEMASK) > 1)
             continue;
         box.Buttons.push_back(GetDlgCtrlID(child));
-        if ((style & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
-            box.DefaultButton = box.Buttons.back();
     }
     Current->boxes_.push_back(box);
-    size_t index = Current->boxes_.size() - 1;
-    int answer = index < Current->answers_.size() ? Current->answers_[index]
-                 : GetDlgItem(dialog, IDCANCEL)   ? IDCANCEL
-                                                  : IDOK;
+    int answer = GetDlgItem(dialog, IDCANCEL) ? IDCANCEL : IDOK;
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
     return TRUE;
 }

@@ -11,14 +11,13 @@ struct ShownBox {
     std::wstring Text; // the message box's text (static 0xFFFF); empty for other dialogs
     UINT Icon = 0;     // MB_ICONERROR, MB_ICONWARNING, MB_ICONQUESTION, MB_ICONINFORMATION or 0
     std::vector<int> Buttons; // command ids of the visible push buttons, in child order
-    int DefaultButton = 0;
     HWND Owner = nullptr;
 };
 
 class BoxAnswerer {
   public:
-    // Presses answers[i] in the i-th box; once they run out, IDCANCEL (IDOK without Cancel).
-    explicit BoxAnswerer(std::vector<int> answers = {});
+    // Presses IDCANCEL in each box, IDOK in one without Cancel.
+    BoxAnswerer();
     ~BoxAnswerer();
     BoxAnswerer(const BoxAnswerer&) = delete;
     BoxAnswerer& operator=(const BoxAnswerer&) = delete;
@@ -30,7 +29,6 @@ class BoxAnswerer {
     static BOOL CALLBACK Answer(HWND window, LPARAM);
 
     UINT_PTR timer_;
-    std::vector<int> answers_;
     std::vector<ShownBox> boxes_;
     std::vector<HWND> answered_;
 };
