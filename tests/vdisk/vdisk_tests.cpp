@@ -92,16 +92,19 @@ TEST(FailureKind, SortsByCodeVolumeAndTries) {
 
 // The texts of known codes are read end to end; only here is the icon told, and the name of
 // a code the system has no text for.
-TEST(ErrorBox, NamesAnUnknownCodeWithTheErrorIcon) {
-    BoxAnswerer answerer;
-    ShowSystemError(Planted);
-    ASSERT_EQ(1u, answerer.Boxes().size());
-    const ShownBox& box = answerer.Boxes()[0];
-    EXPECT_EQ(ErrorCaption, box.Caption);
-    EXPECT_EQ(L"Unknown error 3773873903 (0xE0F0BEEF).", box.Text);
-    EXPECT_EQ(UINT(MB_ICONERROR), box.Icon);
-    EXPECT_EQ(std::vector<int>{IDOK}, box.Buttons);
-    EXPECT_EQ(nullptr, box.Owner);
+TEST(ErrorBox, ShowsTheSystemTextOrNamesAnUnknownCodeWithTheErrorIcon) {
+    for (DWORD code : {DWORD(ERROR_ACCESS_DENIED), Planted}) {
+        BoxAnswerer answerer;
+        ShowSystemError(code);
+        ASSERT_EQ(1u, answerer.Boxes().size());
+        const ShownBox& box = answerer.Boxes()[0];
+        EXPECT_EQ(ErrorCaption, box.Caption);
+        EXPECT_TRUE(code != Planted || box.Text == L"Unknown error 3773873903 (0xE0F0BEEF).")
+            << Narrow(box.Text);
+        EXPECT_EQ(UINT(MB_ICONERROR), box.Icon) << code;
+        EXPECT_EQ(std::vector<int>{IDOK}, box.Buttons);
+        EXPECT_EQ(nullptr, box.Owner);
+    }
 }
 
 } // namespace
