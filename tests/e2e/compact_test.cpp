@@ -8,7 +8,6 @@ namespace e2e {
 namespace {
 
 using CompactTest = TesselTest;
-using standin::Operation;
 // A code with a system text of its own, so that each box shows the compaction's code.
 constexpr DWORD Compact = ERROR_CRC;
 
@@ -17,13 +16,6 @@ std::wstring Box(std::wstring caption, std::wstring text, std::vector<int> ids, 
     for (int id : ids)
         text += L" " + std::to_wstring(id);
     return caption + L" | " + text + L" | " + std::to_wstring(attached);
-}
-
-std::wstring ErrorBox(DWORD code, size_t attached) {
-    wchar_t text[512] = {};
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                   text, ARRAYSIZE(text), nullptr);
-    return Box(ErrorCaption, text, {IDOK}, attached);
 }
 
 // Posts the command, answers the question, then OK in every box, and returns the boxes once the
@@ -121,9 +113,13 @@ TEST_F(CompactTest, RowsInListOrderEndMountedOrClosedAsTheyWere) {
               Calls());
 
     for (const auto& row : rows)
-        ASSERT_TRUE(!row.Fault ||
-                    standin::InjectFault(Operation::Compact, folder + L"\\" + row.Name, row.Fault));
-    EXPECT_EQ((std::vector{confirmation[0], ErrorBox(Compact, 3), ErrorBox(Compact, 3)}),
+        ASSERT_TRUE(!row.Fault || standin::InjectFault(standin::Operation::Compact,
+                                                       folder + L"\\" + row.Name, row.Fault));
+    wchar_t text[512] = {};
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, Compact, 0,
+                   text, ARRAYSIZE(text), nullptr);
+    const std::wstring error = Box(ErrorCaption, text, {IDOK}, 3);
+    EXPECT_EQ((std::vector{confirmation[0], error, error}),
               RunCommand(tessel, IDM_COMPACT_ALL, IDYES));
     EXPECT_EQ(calls, Calls());
     EXPECT_TRUE(RowsAre(tessel.Rows(), after));

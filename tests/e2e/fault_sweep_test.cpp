@@ -31,9 +31,6 @@ struct SweepCase {
     imagegen::Kind Kind;   // of the image whose call fails
     const wchar_t* Status; // its row afterwards; null: the row is gone
     bool Box;
-    // Handles are compared with a start that never opens the target, not with those before the
-    // command: the target ends unopened though it was open.
-    bool Control;
 };
 
 // By operation: codes no service gives on its own, each with a text of the system's.
@@ -91,7 +88,7 @@ class FaultSweepTest : public TesselTest, public ::testing::WithParamInterface<S
             SendMessageTimeoutW(tessel->List(), WM_COMMAND, ids[int(c.Run)], 0, SMTO_ABORTIFHUNG,
                                 ExitTimeoutMs, nullptr);
         if (ids[int(c.Run)] == IDM_COMPACT)
-            Confirm(tessel);
+            Answer(*tessel, IDYES);
     }
     // The probe's agent sets itself up inside Tessel at its first drop, and the beep that ends a
     // compaction at the first one: each is done once before handles are counted.
@@ -103,10 +100,9 @@ class FaultSweepTest : public TesselTest, public ::testing::WithParamInterface<S
             return;
         tessel->Select({});
         PostMessageW(tessel->List(), WM_COMMAND, IDM_COMPACT, 0);
-        Confirm(tessel);
+        Answer(*tessel, IDYES);
         tessel->Answers(ExitTimeoutMs);
     }
-    static void Confirm(probe::Target* tessel) { Answer(*tessel, IDYES); }
 
     std::wstring good_ = MakeImage(L"a-good.vhd", imagegen::Kind::VhdDynamic);
     std::wstring target_ = MakeImage(L"b-target.img", GetParam().Kind);
@@ -120,8 +116,10 @@ TEST_P(FaultSweepTest, LeavesNothingBehind) {
     const bool goodMounted = c.Run != Command::UnmountAll;
     // The good image is mounted first, so the service has set up whatever it keeps per process.
     SetFlag(good_, goodMounted ? StartupFlagOn : StartupFlagOff);
-    // A start, or a removal, leaves the target as if it had never been opened.
-    int handlesBefore = c.Control ? HandlesWithoutTarget(c) : -1;
+    // A start, or a removal, leaves the target as if it had never been opened: handles are
+    // compared with a start that never opens it, not with those before the command.
+    int handlesBefore =
+        c.Run == Command::Logon || c.Run == Command::Remove ? HandlesWithoutTarget(c) : -1;
     // A dropped image is not listed yet.
     if (c.Run != Command::Drop)
         SetFlag(target_, mounts ? StartupFlagOff : StartupFlagOn);
@@ -177,32 +175,30 @@ using enum Command;
 using enum Operation;
 using enum imagegen::Kind;
 const SweepCase Cases[] = {
-    {"LogonOpen", Logon, Open, VhdFixed, StatusOpenError, false, true},
-    {"LogonTypeQuery", Logon, Info, Iso9660, StatusMountError, false, true},
-    {"LogonAttach", Logon, Attach, VhdFixed, StatusMountError, false, true},
-    {"MountSelectedOpen", MountSelected, Open, VhdFixed, StatusOpenError, true, false},
-    {"MountSelectedTypeQuery", MountSelected, Info, Iso9660, StatusMountError, true, false},
-    {"MountSelectedAttach", MountSelected, Attach, VhdFixed, StatusMountError, true, false},
-    {"MountAllAttach", MountAll, Attach, VhdFixed, StatusMountError, true, false},
-    {"UnmountSelectedDetach", UnmountSelected, Detach, VhdFixed, StatusUnmountError, false, false},
-    {"UnmountAllDetach", UnmountAll, Detach, VhdFixed, StatusMounted, false, false},
-    {"RemoveDetach", Remove, Detach, VhdFixed, nullptr, false, true},
+    {"LogonOpen", Logon, Open, VhdFixed, StatusOpenError, false},
+    {"LogonTypeQuery", Logon, Info, Iso9660, StatusMountError, false},
+    {"LogonAttach", Logon, Attach, VhdFixed, StatusMountError, false},
+    {"MountSelectedOpen", MountSelected, Open, VhdFixed, StatusOpenError, true},
+    {"MountSelectedTypeQuery", MountSelected, Info, Iso9660, StatusMountError, true},
+    {"MountSelectedAttach", MountSelected, Attach, VhdFixed, StatusMountError, true},
+    {"MountAllAttach", MountAll, Attach, VhdFixed, StatusMountError, true},
+    {"UnmountSelectedDetach", UnmountSelected, Detach, VhdFixed, StatusUnmountError, false},
+    {"UnmountAllDetach", UnmountAll, Detach, VhdFixed, StatusMounted, false},
+    {"RemoveDetach", Remove, Detach, VhdFixed, nullptr, false},
     // The open is the test that a dropped file is an image: it is passed over.
-    {"DropOpen", Drop, Open, VhdFixed, nullptr, false, false},
-    {"CompactMountedDetach", CompactMounted, Detach, VhdDynamic, StatusDetachError, true, false},
-    {"CompactMountedCompact", CompactMounted, Compact, VhdDynamic, StatusMountedCompactError, true,
-     false},
+    {"DropOpen", Drop, Open, VhdFixed, nullptr, false},
+    {"CompactMountedDetach", CompactMounted, Detach, VhdDynamic, StatusDetachError, true},
+    {"CompactMountedCompact", CompactMounted, Compact, VhdDynamic, StatusMountedCompactError, true},
     // The read-only attach for the compaction: mounted again as it was, nothing compacted.
-    {"CompactMountedAttach", CompactMounted, Attach, VhdDynamic, StatusMountedCompactError, true,
-     false},
+    {"CompactMountedAttach", CompactMounted, Attach, VhdDynamic, StatusMountedCompactError, true},
     // An image that is not mounted shows its failures only in its row.
-    {"CompactUnmountedOpen", CompactUnmounted, Open, VhdDynamic, StatusOpenError, false, false},
+    {"CompactUnmountedOpen", CompactUnmounted, Open, VhdDynamic, StatusOpenError, false},
     {"CompactUnmountedAttach", CompactUnmounted, Attach, VhdDynamic, StatusUnmountedCompactError,
-     false, false},
+     false},
     {"CompactUnmountedCompact", CompactUnmounted, Compact, VhdDynamic, StatusUnmountedCompactError,
-     false, false},
+     false},
     {"CompactUnmountedDetach", CompactUnmounted, Detach, VhdDynamic, StatusUnmountedCompactError,
-     false, false}};
+     false}};
 INSTANTIATE_TEST_SUITE_P(Calls, FaultSweepTest, ::testing::ValuesIn(Cases),
                          [](const auto& param) { return std::string(param.param.Name); });
 

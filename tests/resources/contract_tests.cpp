@@ -42,16 +42,11 @@ TEST(Contract, ManifestAsksHighestAvailableAndCommonControlsSix) {
          {"level=\"highestAvailable\"", "uiAccess=\"false\"",
           "name=\"Microsoft.Windows.Common-Controls\"", "version=\"6.0.0.0\"",
           ">true/pm</dpiAware>", ">PerMonitorV2</dpiAwareness>",
+          // Vista to 10 and 11, so that every system reports its own version.
           "{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
           "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
           "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})
         EXPECT_NE(std::string::npos, xml.find(part)) << part;
-    // Vista to 10 and 11, so that every system reports its own version.
-    size_t systems = 0;
-    for (size_t at = xml.find("<supportedOS"); at != std::string::npos;
-         at = xml.find("<supportedOS", at + 1))
-        ++systems;
-    EXPECT_EQ(5u, systems);
 }
 
 } // namespace
