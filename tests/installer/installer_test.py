@@ -97,17 +97,14 @@ def check_installed():
     with open(os.path.join(start_menu, "Tessel.lnk"), "rb") as f:
         check("the Start menu shortcut starts it", EXE.encode() in f.read())
     kib = sum(os.path.getsize(os.path.join(folder, n)) for n in os.listdir(folder)) / 1024
+    size = reg(UNINSTALL, "EstimatedSize")
+    check("the estimated size", size and abs(int(size[1], 16) - kib) < 1, size)
     for key, name, expected in [
-            (RUN, GUID, ("REG_SZ", f'"{EXE}"')),
-            (UNINSTALL, "DisplayName", ("REG_SZ", "Tessel")),
-            (UNINSTALL, "Publisher", ("REG_SZ", company)),
-            (UNINSTALL, "DisplayIcon", ("REG_SZ", EXE + ",0")),
-            (UNINSTALL, "UninstallString", ("REG_SZ", f'"{UNINSTALLER}"')),
-            (UNINSTALL, "QuietUninstallString", ("REG_SZ", f'"{UNINSTALLER}" /S')),
-            (UNINSTALL, "EstimatedSize", lambda v: abs(int(v[1], 16) - kib) < 1)]:
-        actual = reg(key, name)
-        ok = actual and (expected(actual) if callable(expected) else actual == expected)
-        check(key + "\\" + name, ok, actual)
+            (RUN, GUID, f'"{EXE}"'), (UNINSTALL, "DisplayName", "Tessel"),
+            (UNINSTALL, "Publisher", company), (UNINSTALL, "DisplayIcon", EXE + ",0"),
+            (UNINSTALL, "UninstallString", f'"{UNINSTALLER}"'),
+            (UNINSTALL, "QuietUninstallString", f'"{UNINSTALLER}" /S')]:
+        check(key + "\\" + name, reg(key, name) == ("REG_SZ", expected), reg(key, name))
     with zipfile.ZipFile(portable) as z:
         check("the portable zip holds tessel.exe alone",
               z.namelist() == ["tessel.exe"] and z.read("tessel.exe") == built, z.namelist())
@@ -118,8 +115,11 @@ def logon_start():
     if not os.path.exists(task_file):
         return reg(RUN, GUID), None
     with open(task_file, encoding="utf-8-sig") as f:
-        names = "|".join(name for name, _ in TASK)
-        return reg(RUN, GUID), re.findall(rf"<({names})>([^<]*)<", f.read())
+        return reg(RUN, GUID), re.findall(rf"<({'|'.join(n for n, _ in TASK)})>([^<]*)<", f.read())
+
+
+def check_logon_start(name, expected):
+    check(name, logon_start() == expected, logon_start())
 
 
 def main():
@@ -144,19 +144,18 @@ def main():
         install("older version", older_setup, older)
         wine("reg", "delete", RUN, "/v", GUID, "/f")  # the user turned the logon start off
         install("upgrade", setup, version)
-        check("the upgrade keeps the logon start off", reg(RUN, GUID) is None, reg(RUN, GUID))
+        check_logon_start("the upgrade keeps the logon start off", (None, None))
         uninstall("uninstall after the upgrade", before)
 
         # Wine has User Account Control off; on, the logon start is the task.
         wine("reg", "add", POLICY, "/v", "EnableLUA", "/t", "REG_DWORD", "/d", "1", "/f")
         before = snapshot()
         install("install with User Account Control on", setup, version)
-        check("the task instead of the Run value", logon_start() == (None, TASK),
-              logon_start())
+        check_logon_start("the task instead of the Run value", (None, TASK))
         install("upgrade over it", setup, version)
-        check("the upgrade keeps the task", logon_start() == (None, TASK), logon_start())
+        check_logon_start("the upgrade keeps the task", (None, TASK))
         uninstall("uninstall with User Account Control on", before)
-        check("the uninstaller removes the task", logon_start() == (None, None), logon_start())
+        check_logon_start("the uninstaller removes the task", (None, None))
 
         # A folder that is not empty where the task's file goes: the Task Scheduler can neither
         # remove it nor store the task.
