@@ -8,6 +8,8 @@
 namespace e2e {
 namespace {
 
+using namespace std::string_literals;
+
 using HostileTest = TesselTest;
 
 struct Case {
@@ -18,55 +20,40 @@ struct Case {
     bool Reaches;          // the service may be asked to open it
 };
 
-std::vector<BYTE> Bytes(size_t count, BYTE fill) {
-    return std::vector<BYTE>(count, fill);
-}
-
-std::vector<probe::Row> SortedByPath(std::vector<probe::Row> rows) {
-    std::sort(rows.begin(), rows.end(), [](auto& a, auto& b) { return a.Path < b.Path; });
-    return rows;
-}
-
 TEST_F(HostileTest, StartsKeepsEveryValueAndOpensNoDevice) {
     const std::vector<BYTE> on = StringData(StartupFlagOn), off = StringData(StartupFlagOff);
     // The registry's longest value name: 16,383 characters.
     std::wstring longest = PathOf(L"");
     longest += std::wstring(16383 - longest.size(), L'l');
-    const Case cases[] = {
+    auto image = [&](const wchar_t* name) { return MakeImage(name, imagegen::Kind::VhdFixed); };
+    std::vector<Case> cases = {
         // This and the share that is not there fail under Wine as a folder not there yet does:
         // they wait for their drive.
         {longest, REG_SZ, on, StatusWaitingForDrive, true},
         {PathOf(L"q\"uote.vhd"), REG_SZ, on, StatusOpenError, true},
-        {MakeImage(L"s;emi;colon.vhd", imagegen::Kind::VhdFixed), REG_SZ, on, StatusMounted, true},
-        {MakeImage(L"Диск-磁盘-ディスク.vhd", imagegen::Kind::VhdFixed), REG_SZ, on, StatusMounted,
-         true},
+        {image(L"s;emi;colon.vhd"), REG_SZ, on, StatusMounted, true},
+        {image(L"Диск-磁盘-ディスク.vhd"), REG_SZ, on, StatusMounted, true},
         // The system drops trailing blanks from a file name: the image without them mounts.
-        {MakeImage(L"trailing.vhd", imagegen::Kind::VhdFixed) + L"  ", REG_SZ, on, StatusMounted,
-         true},
-        {L"\\\\?\\" + MakeImage(L"long-form.vhd", imagegen::Kind::VhdFixed), REG_SZ, on,
-         StatusMounted, true},
+        {image(L"trailing.vhd") + L"  ", REG_SZ, on, StatusMounted, true},
+        {L"\\\\?\\" + image(L"long-form.vhd"), REG_SZ, on, StatusMounted, true},
         {L"\\\\no-such-server\\share\\unc.vhd", REG_SZ, on, StatusWaitingForDrive, true},
-        {L"\\\\.\\PhysicalDrive0", REG_SZ, on, StatusOpenError, false},
-        {L"//./PhysicalDrive1", REG_SZ, on, StatusOpenError, false},
-        {L"\\\\.\\C:", REG_SZ, on, StatusOpenError, false},
-        {L"\\\\?\\GLOBALROOT\\Device\\Harddisk0\\Partition0", REG_SZ, on, StatusOpenError, false},
-        {PathOf(L"COM1.vhd"), REG_SZ, on, StatusOpenError, false},
-        {PathOf(L"nul .iso"), REG_SZ, on, StatusOpenError, false},
-        {L"relative.vhd", REG_SZ, on, StatusOpenError, false},
-        {L"..\\up.vhd", REG_SZ, on, StatusOpenError, false},
-        {L"C:drive-relative.vhd", REG_SZ, on, StatusOpenError, false},
-        {L"\\rooted.vhd", REG_SZ, on, StatusOpenError, false},
-        {L"", REG_SZ, on, StatusOpenError, false}, // the key's default value
         {L"\\\\.\\PhysicalDrive2", REG_SZ, off, StatusUnmounted, false},
         {PathOf(L"odd-size.vhd"), REG_SZ, {'-', 0, 'x'}, StatusUnmounted, false},
-        {PathOf(L"huge-string.vhd"), REG_SZ, Bytes(1 << 16, '+'), nullptr, false},
+        {PathOf(L"huge-string.vhd"), REG_SZ, std::vector<BYTE>(1 << 16, '+'), nullptr, false},
         {PathOf(L"none.vhd"), REG_NONE, on, nullptr, false},
-        {PathOf(L"binary.vhd"), REG_BINARY, Bytes(1 << 20, '+'), nullptr, false},
+        {PathOf(L"binary.vhd"), REG_BINARY, std::vector<BYTE>(1 << 20, '+'), nullptr, false},
         {PathOf(L"multi.vhd"), REG_MULTI_SZ, {'+', 0, 0, 0, 0, 0}, nullptr, false},
-        {PathOf(L"qword.vhd"), REG_QWORD, Bytes(8, '+'), nullptr, false},
-        {PathOf(L"big-endian.vhd"), REG_DWORD_BIG_ENDIAN, Bytes(4, '+'), nullptr, false},
+        {PathOf(L"qword.vhd"), REG_QWORD, std::vector<BYTE>(8, '+'), nullptr, false},
+        {PathOf(L"big-endian.vhd"), REG_DWORD_BIG_ENDIAN, {'+', '+', '+', '+'}, nullptr, false},
         {PathOf(L"unknown-type.vhd"), 0x7FFFFFFF, on, nullptr, false},
     };
+    // Devices, reserved names and names relative to where Tessel runs: shown, never opened.
+    for (const std::wstring& name :
+         {L"\\\\.\\PhysicalDrive0"s, L"//./PhysicalDrive1"s, L"\\\\.\\C:"s,
+          L"\\\\?\\GLOBALROOT\\Device\\Harddisk0\\Partition0"s, PathOf(L"COM1.vhd"),
+          PathOf(L"nul .iso"), L"relative.vhd"s, L"..\\up.vhd"s, L"C:drive-relative.vhd"s,
+          L"\\rooted.vhd"s, L""s}) // the last: the key's default value
+        cases.push_back({name, REG_SZ, on, StatusOpenError, false});
     std::vector<ExpectedRow> expected;
     std::vector<std::wstring> reaching;
     for (const Case& c : cases) {
@@ -82,8 +69,10 @@ TEST_F(HostileTest, StartsKeepsEveryValueAndOpensNoDevice) {
     ASSERT_TRUE(Start(&tessel));
 
     std::vector<probe::Row> rows = tessel.Rows();
-    std::sort(expected.begin(), expected.end(), [](auto& a, auto& b) { return a.Path < b.Path; });
-    EXPECT_TRUE(RowsAre(SortedByPath(rows), expected));
+    auto byPath = [](auto& a, auto& b) { return a.Path < b.Path; };
+    std::sort(rows.begin(), rows.end(), byPath);
+    std::sort(expected.begin(), expected.end(), byPath);
+    EXPECT_TRUE(RowsAre(rows, expected));
     EXPECT_TRUE(RowsMatchAttachments(rows, tessel.Pid()));
     EXPECT_TRUE(KeptByFlagRule(before, ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath()), rows));
     std::string strangers;

@@ -93,7 +93,6 @@ class MenuBarTest : public TesselTest {
     void SetUp() override {
         TesselTest::SetUp();
         DeleteFileW(OpenedFile);
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RunKeyPath, RunValueName);
     }
     void TearDown() override {
         TesselTest::TearDown();
@@ -128,13 +127,6 @@ class MenuBarTest : public TesselTest {
     void SetCheckForUpdate(DWORD on) { SetValue(CheckForUpdateName, REG_DWORD, ToData(on)); }
     static std::vector<BYTE> ToData(DWORD number) {
         return {BYTE(number), BYTE(number >> 8), BYTE(number >> 16), BYTE(number >> 24)};
-    }
-
-    probe::Box NextBox(HWND skip = nullptr) { return e2e::NextBox(tessel_, skip); }
-    // Presses a button of a box and waits until the box is gone.
-    void Close(const probe::Box& box, int button) {
-        ASSERT_TRUE(probe::PressButton(box, button)) << Narrow(box.Caption);
-        ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return !IsWindowVisible(box.Window); }));
     }
 
     // With the option off, asking for a check starts none: the check has ended once asking
@@ -173,14 +165,20 @@ class MenuBarTest : public TesselTest {
     // Chooses the menu command and answers the next box; the file path typed into the file dialog.
     std::wstring ChooseFile(WORD command, const std::wstring& path, int button) {
         tessel_.Post(WM_COMMAND, command, 0);
-        probe::Box dialog = NextBox();
-        SetDlgItemTextW(dialog.Window, cmb13, path.c_str());
-        Close(dialog, IDOK);
+        SetDlgItemTextW(NextBox(tessel_).Window, cmb13, path.c_str());
+        Answer(tessel_, IDOK);
         return Answer(tessel_, button);
     }
 
     probe::Target tessel_;
 };
+
+// Deletes a value of HKLM, then stores it again unless type is REG_NONE.
+void Store(const std::wstring& key, const wchar_t* name, DWORD type, const void* data, DWORD size) {
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), name);
+    if (type != REG_NONE)
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, type, data, size);
+}
 
 // The Run value now, "(none)" when there is none.
 std::wstring RunValue() {
@@ -231,17 +229,11 @@ TEST_F(MenuBarTest, OptionsShowAndStoreTheLogonStartAndTheUpdateCheck) {
     ASSERT_TRUE(Start(&tessel_));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RunKeyPath, RunValueName);
-        if (c.RunType != REG_NONE)
-            RegSetKeyValueW(HKEY_LOCAL_MACHINE, RunKeyPath, RunValueName, c.RunType, old.c_str(),
-                            DWORD((old.size() + 1) * sizeof(wchar_t)));
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, UserSettingsPath().c_str(), CheckForUpdateName);
-        if (c.Check != Missing)
-            SetCheckForUpdate(c.Check);
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, SystemPolicyKeyPath, EnableLuaName);
-        if (c.Lua != Missing)
-            RegSetKeyValueW(HKEY_LOCAL_MACHINE, SystemPolicyKeyPath, EnableLuaName, REG_DWORD,
-                            &c.Lua, sizeof c.Lua);
+        Store(RunKeyPath, RunValueName, c.RunType, old.c_str(), DWORD(old.size() * 2 + 2));
+        Store(UserSettingsPath(), CheckForUpdateName, c.Check == Missing ? REG_NONE : REG_DWORD,
+              &c.Check, sizeof c.Check);
+        Store(SystemPolicyKeyPath, EnableLuaName, c.Lua == Missing ? REG_NONE : REG_DWORD, &c.Lua,
+              sizeof c.Lua);
         std::filesystem::remove(TaskFile());
         if (c.Task)
             std::ofstream(TaskFile())
@@ -250,20 +242,20 @@ TEST_F(MenuBarTest, OptionsShowAndStoreTheLogonStartAndTheUpdateCheck) {
         if (c.Refused)
             std::filesystem::create_directory(TaskFile());
         tessel_.Post(WM_COMMAND, IDM_OPTIONS, 0);
-        probe::Box dialog = NextBox();
+        probe::Box dialog = NextBox(tessel_);
         for (int i : {0, 1}) {
             HWND box = GetDlgItem(dialog.Window, IDC_RUN_AT_STARTUP + i);
             EXPECT_EQ(c.Shown[i], SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED) << i;
             if (c.Click[i])
                 SendMessageW(box, BM_CLICK, 0, 0);
         }
-        Close(dialog, c.Button);
+        Answer(tessel_, c.Button);
         if (c.Refused) {
             // What the system says to writing a file where a folder stands.
             wchar_t text[512] = {};
             FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                            ERROR_ACCESS_DENIED, 0, text, ARRAYSIZE(text), nullptr);
-            EXPECT_EQ(BoxText(ErrorCaption, text, {IDOK}), Answer(tessel_, IDOK));
+            EXPECT_EQ(Narrow(BoxText(ErrorCaption, text, {IDOK})), Narrow(Answer(tessel_, IDOK)));
         }
         EXPECT_EQ(Narrow(c.RunAfter), Narrow(RunValue()));
         EXPECT_EQ(c.TaskAfter, std::filesystem::exists(TaskFile()));
@@ -305,7 +297,7 @@ TEST_F(MenuBarTest, UpdateCheckOffersOnlyANewerVersion) {
         if (c.Caption) {
             // Owned by the main window, save the connection error's.
             EXPECT_EQ(c.Asked == 2 ? tessel_.Window() : nullptr,
-                      GetWindow(NextBox().Window, GW_OWNER));
+                      GetWindow(NextBox(tessel_).Window, GW_OWNER));
             EXPECT_EQ(Narrow(BoxText(c.Caption, c.Text, {IDOK})), Narrow(Answer(tessel_, IDOK)));
         }
         ASSERT_TRUE(WaitCheckEnded());
@@ -324,7 +316,7 @@ TEST_F(MenuBarTest, WhileACheckRunsItsItemIsGreyedAndTheCommandSaysSo) {
     ASSERT_TRUE(Start(&tessel_));
     ASSERT_TRUE(site.Asked(IdleTimeoutMs));
     tessel_.Post(WM_COMMAND, IDM_CHECK_UPDATES, 0);
-    EXPECT_EQ(tessel_.Window(), GetWindow(NextBox().Window, GW_OWNER));
+    EXPECT_EQ(tessel_.Window(), GetWindow(NextBox(tessel_).Window, GW_OWNER));
     EXPECT_EQ(BoxText(InformationCaption, UpdateRunningMessage, {IDOK}), Answer(tessel_, IDOK));
     ASSERT_TRUE(tessel_.PostTrayDoubleClick());
     ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return tessel_.WindowVisible(); }));
@@ -397,15 +389,8 @@ TEST_F(MenuBarTest, AboutLinksOpenOnAClickOnly) {
     tessel_.Post(WM_COMMAND, IDM_DONATE, 0);
     ASSERT_TRUE(WaitOpened(1));
     tessel_.Post(WM_COMMAND, IDM_ABOUT, 0);
-    probe::Box about = NextBox();
-    bool shown = false;
-    for (HWND child = GetWindow(about.Window, GW_CHILD); child;
-         child = GetWindow(child, GW_HWNDNEXT)) {
-        wchar_t text[64] = {};
-        GetWindowTextW(child, text, ARRAYSIZE(text));
-        shown = shown || version == text;
-    }
-    EXPECT_TRUE(shown) << Narrow(version);
+    probe::Box about = NextBox(tessel_);
+    EXPECT_TRUE(FindWindowExW(about.Window, nullptr, nullptr, version.c_str())) << Narrow(version);
     SetForegroundWindow(about.Window);
     ASSERT_TRUE(
         probe::WaitFor(ExitTimeoutMs, [&] { return GetForegroundWindow() == about.Window; }));

@@ -6,6 +6,7 @@ usage: installer_test.py TESTBED_SH BUILD_DIR VERSION SETUP OLDER_VERSION OLDER_
 """
 import difflib
 import os
+import pathlib
 import re
 import shutil
 import subprocess
@@ -24,11 +25,10 @@ testbed, build, version, setup, older, older_setup, portable, tessel_exe, probe 
 prefix = os.path.join(build, "wine", "installer")
 drive_c = os.path.join(prefix, "drive_c")
 task_file = os.path.join(drive_c, "windows", "system32", "tasks", "Tessel")
-with open(tessel_exe, "rb") as f:
-    built = f.read()
+built = pathlib.Path(tessel_exe).read_bytes()
 company = re.search("CompanyName\0+([^\0]+)", built.decode("utf-16-le", "replace")).group(1)
-with open(os.path.join(os.path.dirname(__file__), "../../installer/logon.nsh")) as f:
-    logon_nsh = dict(re.findall(r'^!define (\w+) "?([^"\n]*)', f.read(), re.M))
+logon_nsh = pathlib.Path(__file__).parent.joinpath("../../installer/logon.nsh").read_text()
+logon_nsh = dict(re.findall(r'^!define (\w+) "?([^"\n]*)', logon_nsh, re.M))
 # What Wine keeps of the task: it writes IgnoreNew whatever MultipleInstancesPolicy it got.
 TASK = [("Author", company), ("Description", logon_nsh["TASK_DESCRIPTION"]),
         ("DisallowStartIfOnBatteries", "false"), ("StopIfGoingOnBatteries", "false"),
@@ -61,11 +61,7 @@ def snapshot():
     for root, dirs, names in os.walk(drive_c):
         dirs[:] = [d for d in dirs if d not in ("windows", "Temp")]
         files += sorted(os.path.relpath(os.path.join(root, n), drive_c) for n in names)
-    wine("reg", "export", r"HKLM\SOFTWARE", r"C:\software.reg", "/y")
-    with open(os.path.join(drive_c, "software.reg"), encoding="utf-16") as f:
-        registry = f.read().splitlines()
-    os.remove(os.path.join(drive_c, "software.reg"))
-    return files + registry
+    return files + wine("reg", "query", r"HKLM\SOFTWARE", "/s")[1].splitlines()
 
 
 def wait_until(condition, seconds=60):
@@ -90,24 +86,19 @@ def uninstall(name, before):
 
 
 def check_installed():
-    folder = os.path.join(drive_c, "Program Files", "Tessel")
-    with open(os.path.join(folder, "tessel.exe"), "rb") as f:
-        check("tessel.exe in Program Files\\Tessel", f.read() == built)
-    start_menu = os.path.join(drive_c, "ProgramData/Microsoft/Windows/Start Menu/Programs")
-    with open(os.path.join(start_menu, "Tessel.lnk"), "rb") as f:
-        check("the Start menu shortcut starts it", EXE.encode() in f.read())
-    kib = sum(os.path.getsize(os.path.join(folder, n)) for n in os.listdir(folder)) / 1024
+    folder = pathlib.Path(drive_c, "Program Files", "Tessel")
+    check("tessel.exe in Program Files\\Tessel", (folder / "tessel.exe").read_bytes() == built)
+    link = pathlib.Path(drive_c, "ProgramData/Microsoft/Windows/Start Menu/Programs/Tessel.lnk")
+    check("the Start menu shortcut starts it", EXE.encode() in link.read_bytes())
+    kib = sum(file.stat().st_size for file in folder.iterdir()) / 1024
+    size = reg(UNINSTALL, "EstimatedSize")
+    check("the estimated size", size and abs(int(size[1], 16) - kib) < 1, size)
     for key, name, expected in [
-            (RUN, GUID, ("REG_SZ", f'"{EXE}"')),
-            (UNINSTALL, "DisplayName", ("REG_SZ", "Tessel")),
-            (UNINSTALL, "Publisher", ("REG_SZ", company)),
-            (UNINSTALL, "DisplayIcon", ("REG_SZ", EXE + ",0")),
-            (UNINSTALL, "UninstallString", ("REG_SZ", f'"{UNINSTALLER}"')),
-            (UNINSTALL, "QuietUninstallString", ("REG_SZ", f'"{UNINSTALLER}" /S')),
-            (UNINSTALL, "EstimatedSize", lambda v: abs(int(v[1], 16) - kib) < 1)]:
-        actual = reg(key, name)
-        ok = actual and (expected(actual) if callable(expected) else actual == expected)
-        check(key + "\\" + name, ok, actual)
+            (RUN, GUID, f'"{EXE}"'), (UNINSTALL, "DisplayName", "Tessel"),
+            (UNINSTALL, "Publisher", company), (UNINSTALL, "DisplayIcon", EXE + ",0"),
+            (UNINSTALL, "UninstallString", f'"{UNINSTALLER}"'),
+            (UNINSTALL, "QuietUninstallString", f'"{UNINSTALLER}" /S')]:
+        check(key + "\\" + name, reg(key, name) == ("REG_SZ", expected), reg(key, name))
     with zipfile.ZipFile(portable) as z:
         check("the portable zip holds tessel.exe alone",
               z.namelist() == ["tessel.exe"] and z.read("tessel.exe") == built, z.namelist())
@@ -117,9 +108,12 @@ def logon_start():
     """The Run value and what Wine keeps of the task, or None."""
     if not os.path.exists(task_file):
         return reg(RUN, GUID), None
-    with open(task_file, encoding="utf-8-sig") as f:
-        names = "|".join(name for name, _ in TASK)
-        return reg(RUN, GUID), re.findall(rf"<({names})>([^<]*)<", f.read())
+    task = pathlib.Path(task_file).read_text(encoding="utf-8-sig")
+    return reg(RUN, GUID), re.findall(rf"<({'|'.join(n for n, _ in TASK)})>([^<]*)<", task)
+
+
+def check_logon_start(name, expected):
+    check(name, logon_start() == expected, logon_start())
 
 
 def main():
@@ -144,19 +138,18 @@ def main():
         install("older version", older_setup, older)
         wine("reg", "delete", RUN, "/v", GUID, "/f")  # the user turned the logon start off
         install("upgrade", setup, version)
-        check("the upgrade keeps the logon start off", reg(RUN, GUID) is None, reg(RUN, GUID))
+        check_logon_start("the upgrade keeps the logon start off", (None, None))
         uninstall("uninstall after the upgrade", before)
 
         # Wine has User Account Control off; on, the logon start is the task.
         wine("reg", "add", POLICY, "/v", "EnableLUA", "/t", "REG_DWORD", "/d", "1", "/f")
         before = snapshot()
         install("install with User Account Control on", setup, version)
-        check("the task instead of the Run value", logon_start() == (None, TASK),
-              logon_start())
+        check_logon_start("the task instead of the Run value", (None, TASK))
         install("upgrade over it", setup, version)
-        check("the upgrade keeps the task", logon_start() == (None, TASK), logon_start())
+        check_logon_start("the upgrade keeps the task", (None, TASK))
         uninstall("uninstall with User Account Control on", before)
-        check("the uninstaller removes the task", logon_start() == (None, None), logon_start())
+        check_logon_start("the uninstaller removes the task", (None, None))
 
         # A folder that is not empty where the task's file goes: the Task Scheduler can neither
         # remove it nor store the task.
