@@ -30,7 +30,7 @@ ROWS = [
     ("vdisk/diskimage.cpp", "if (!App.WindowsEightOrLater)\n        return TryOpen(ProbeOrder[0], path, handle);", "", "VHDX and ISO opened before Windows 8", "e2e_logon"),
     ("vdisk/diskimage.cpp", "text, ErrorCaption, MB_ICONERROR", "text, ErrorCaption, MB_ICONWARNING", "error box with the warning icon", "vdisk_tests"),
     ("app/startup.cpp", "version.dwMinorVersion >= 2", "version.dwMinorVersion > 2", "Windows 8 counted as older", "e2e_logon"),
-    (ST, "type != REG_SZ)", "type != REG_SZ && type != REG_EXPAND_SZ)", "REG_EXPAND_SZ taken as an image", "e2e_logon e2e_hostile"),
+    (ST, "type != REG_SZ)", "(type != REG_SZ && type != REG_EXPAND_SZ))", "REG_EXPAND_SZ taken as an image", "e2e_logon e2e_hostile"),
     (ST, "if (count < StringValueLimit)", "if (count <= StringValueLimit)", "write limit off by one", "store_tests"),
     (ST, "    OpenUserSettingsKey(App.UserName);\n", "", "list kept in the base key, not the user's", "e2e_logon"),
     ("app/mainwindow.cpp", "MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES)\n        PostQuitMessage", "MB_ICONQUESTION) == IDYES)\n        PostQuitMessage", "Exit with Yes as the default", "e2e_instance"),
