@@ -47,11 +47,11 @@ FailureKind ClassifyDiskFailure(DWORD code, bool volumePresent, unsigned tries) 
 
 bool ImageVolumePresent(const wchar_t* path) {
     size_t rootLength = VolumeRootLength(path);
+    if (!rootLength)
+        return true; // not a full path: no volume to wait for
     DWORD chars = DWORD(wcslen(path) + 2);
     UniqueHeapText root(
         static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, chars * sizeof(wchar_t))));
-    if (!rootLength)
-        return true; // not a full path: no volume to wait for
     if (!root)
         return false;
     // The deepest mount point (a drive mounted in a folder) when the system names one within
