@@ -73,12 +73,14 @@ std::vector<Attachment> ListAttached() {
     return attached;
 }
 
-bool InjectFault(Operation op, const std::wstring& path, DWORD code, unsigned count) {
+bool InjectFault(Operation op, const std::wstring& path, DWORD code, unsigned count,
+                 unsigned skip) {
     HANDLE file = CreateFileW(FaultFile(op, path.c_str()).c_str(), GENERIC_WRITE, 0, nullptr,
                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    std::string text = std::to_string(code) + " " + std::to_string(count);
+    std::string text =
+        std::to_string(code) + " " + std::to_string(count) + " " + std::to_string(skip);
     DWORD written = 0;
     bool ok = WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr);
     CloseHandle(file);

@@ -28,9 +28,10 @@ struct JournalEntry {
 
 // Images attached now, by any process.
 std::vector<Attachment> ListAttached();
-// The next `count` calls of `op` on this image fail with `code` (as the image path is given);
-// later calls go through.
-bool InjectFault(Operation op, const std::wstring& path, DWORD code, unsigned count = 1);
+// After `skip` calls that go through, the next `count` calls of `op` on this image fail with
+// `code` (as the image path is given); later calls go through.
+bool InjectFault(Operation op, const std::wstring& path, DWORD code, unsigned count = 1,
+                 unsigned skip = 0);
 bool ClearFaults();
 // The journal named by VIRTDISK_STANDIN_JOURNAL.
 std::vector<JournalEntry> ReadJournal();

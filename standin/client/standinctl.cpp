@@ -1,7 +1,8 @@
 // standinctl: the stand-in virtual disk service from shell scripts.
 //   list                          images attached now: ro|rw, process id, path
-//   fault OP PATH CODE [COUNT]    the next COUNT (1) OPs (open|attach|detach|compact|info) of
-//                                 PATH fail with CODE
+//   fault OP PATH CODE [COUNT [SKIP]]
+//                                 after SKIP (0) that go through, the next COUNT (1) OPs
+//                                 (open|attach|detach|compact|info) of PATH fail with CODE
 //   journal [clear]               print (or empty) the journal
 //   info PATH                     open as VHD, VHDX, then ISO and print what the service says
 //   compact PATH                  open and compact; prints the code
@@ -130,7 +131,7 @@ int Hold(const Service& service, const wchar_t* path, DWORD seconds) {
 
 int Usage() {
     fprintf(stderr,
-            "usage: standinctl list | fault OP PATH CODE [COUNT] | journal [clear] | info PATH |"
+            "usage: standinctl list | fault OP PATH CODE [COUNT [SKIP]] | journal [clear] | info PATH |"
             " compact PATH | hold PATH SECONDS\n");
     return 2;
 }
@@ -146,12 +147,13 @@ int wmain(int argc, wchar_t** argv) {
         return 0;
     }
     standin::Operation op;
-    if (command == L"fault" && (argc == 5 || argc == 6) && standin::ParseOperation(argv[2], &op)) {
-        unsigned count = argc == 6 ? unsigned(wcstoul(argv[5], nullptr, 10)) : 1;
+    if (command == L"fault" && argc >= 5 && argc <= 7 && standin::ParseOperation(argv[2], &op)) {
+        unsigned count = argc >= 6 ? unsigned(wcstoul(argv[5], nullptr, 10)) : 1;
+        unsigned skip = argc == 7 ? unsigned(wcstoul(argv[6], nullptr, 10)) : 0;
         if (!count)
             return Usage();
-        return standin::InjectFault(op, argv[3], DWORD(wcstoul(argv[4], nullptr, 0)), count) ? 0
-                                                                                             : 1;
+        DWORD code = DWORD(wcstoul(argv[4], nullptr, 0));
+        return standin::InjectFault(op, argv[3], code, count, skip) ? 0 : 1;
     }
     if (command == L"journal" && argc == 3 && std::wstring(argv[2]) == L"clear")
         return standin::ClearJournal() ? 0 : 1;

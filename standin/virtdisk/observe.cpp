@@ -52,9 +52,10 @@ bool TakeFault(Operation op, const std::wstring& path, DWORD* code) {
     ReadFile(file, text, sizeof text - 1, &read, nullptr);
     char* rest = nullptr;
     *code = DWORD(strtoul(text, &rest, 0));
-    unsigned long count = strtoul(rest, nullptr, 10);
-    if (count > 1) {
-        std::string left = std::to_string(*code) + " " + std::to_string(count - 1);
+    unsigned long count = strtoul(rest, &rest, 10), skip = strtoul(rest, nullptr, 10);
+    if (skip || count > 1) {
+        std::string left = std::to_string(*code) + " " + std::to_string(skip ? count : count - 1) +
+                           " " + std::to_string(skip ? skip - 1 : 0);
         DWORD written = 0;
         SetFilePointer(file, 0, nullptr, FILE_BEGIN);
         WriteFile(file, left.data(), DWORD(left.size()), &written, nullptr);
@@ -64,7 +65,7 @@ bool TakeFault(Operation op, const std::wstring& path, DWORD* code) {
         SetFileInformationByHandle(file, FileDispositionInfo, &gone, sizeof gone);
     }
     CloseHandle(file);
-    return true;
+    return !skip;
 }
 
 } // namespace standin
