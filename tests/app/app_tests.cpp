@@ -1,5 +1,5 @@
-// A start-up in this process, for what cannot be seen from outside: the icons of the image
-// list, and what teardown gives back.
+// A start-up in this process, for what cannot be seen from outside: which icon each image of
+// the list is, and what teardown gives back.
 #include "app/globals.h"
 #include "app/imagelist.h"
 #include "app/startup.h"
@@ -19,14 +19,44 @@ bool TrayIconPresent(HWND window) {
     return Shell_NotifyIconW(NIM_MODIFY, &data);
 }
 
+// The pixels of an icon drawn at its own size on black.
+std::vector<DWORD> Pixels(HICON icon) {
+    ICONINFO info = {};
+    BITMAP mask = {};
+    GetIconInfo(icon, &info);
+    GetObjectW(info.hbmMask, sizeof mask, &mask);
+    DeleteObject(info.hbmMask);
+    DeleteObject(info.hbmColor);
+    BITMAPINFO format = {};
+    format.bmiHeader = {sizeof format.bmiHeader, mask.bmWidth, -mask.bmWidth, 1, 32, BI_RGB,
+                        0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, CreateDIBSection(dc, &format, 0, &bits, nullptr, 0));
+    DrawIconEx(dc, 0, 0, icon, mask.bmWidth, mask.bmWidth, 0, nullptr, DI_NORMAL);
+    std::vector<DWORD> pixels(static_cast<DWORD*>(bits),
+                              static_cast<DWORD*>(bits) + mask.bmWidth * mask.bmWidth);
+    DeleteObject(SelectObject(dc, old));
+    DeleteDC(dc);
+    return pixels;
+}
+
 } // namespace
 
 TEST(StartUp, LoadsTheListIconsAndTeardownGivesEverythingBack) {
     DeleteTree(HKEY_LOCAL_MACHINE, UserSettingsPath());
     ASSERT_TRUE(StartTessel(GetModuleHandleW(nullptr)));
 
-    for (int image = 0; image < ListIconCount; ++image)
-        EXPECT_TRUE(App.ListIcons[image]) << "image " << image;
+    const int ids[ListIconCount] = {IDI_LIST_DISK, IDI_LIST_ERROR, IDI_LIST_STARTUP_YES,
+                                    IDI_LIST_STARTUP_NO};
+    const int size = GetSystemMetrics(SM_CXSMICON);
+    for (int image = 0; image < ListIconCount; ++image) {
+        HICON own = HICON(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(ids[image]),
+                                     IMAGE_ICON, size, size, 0));
+        EXPECT_TRUE(App.ListIcons[image] && Pixels(App.ListIcons[image].get()) == Pixels(own))
+            << "image " << image;
+        DestroyIcon(own);
+    }
     EXPECT_EQ(ListIconCount, ImageList_GetImageCount(ImageListObject.List));
 
     HMENU menus[] = {App.ContextMenu.get(), App.ContextSubmenu, App.MenuBar.get()};
