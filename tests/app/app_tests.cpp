@@ -28,8 +28,8 @@ std::vector<DWORD> Pixels(HICON icon) {
     DeleteObject(info.hbmMask);
     DeleteObject(info.hbmColor);
     BITMAPINFO format = {};
-    format.bmiHeader = {sizeof format.bmiHeader, mask.bmWidth, -mask.bmWidth, 1, 32, BI_RGB,
-                        0, 0, 0, 0, 0};
+    format.bmiHeader = {
+        sizeof format.bmiHeader, mask.bmWidth, -mask.bmWidth, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     void* bits = nullptr;
     HDC dc = CreateCompatibleDC(nullptr);
     HGDIOBJ old = SelectObject(dc, CreateDIBSection(dc, &format, 0, &bits, nullptr, 0));

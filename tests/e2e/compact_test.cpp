@@ -77,7 +77,8 @@ TEST_F(CompactTest, RowsInListOrderEndMountedOrClosedAsTheyWere) {
     } rows[] = {
         {L"b.vhd", 1, L" detach attach(0x3) compact! detach attach!", StatusMountError, 1, 0},
         {L"b3.iso", 1, L" compact!", StatusMountedCompactError, 1, 1},
-        {L"qemu.vhd", 1, L" detach attach(0x3) compact detach attach", StatusMountedCompacted, 0, 1},
+        {L"qemu.vhd", 1, L" detach attach(0x3) compact detach attach", StatusMountedCompacted, 0,
+         1},
         {L"qemu.vhdx", 0, L" open attach(0x3) compact detach", StatusUnmountedCompacted, 0, 0},
         {L"r.iso", 0, L" open compact!", StatusUnmountedCompactError, 1, 0},
         {L"z-removed.vhd", 0, L"", nullptr, 0, 0}};
@@ -116,8 +117,8 @@ TEST_F(CompactTest, RowsInListOrderEndMountedOrClosedAsTheyWere) {
                                         {Compact, L"b3.iso", CompactCode, 0u}})
         ASSERT_TRUE(standin::InjectFault(op, folder + L"\\" + name, code, 1, skip));
     wchar_t text[512] = {};
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, CompactCode, 0,
-                   text, ARRAYSIZE(text), nullptr);
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, CompactCode,
+                   0, text, ARRAYSIZE(text), nullptr);
     const std::wstring error = Box(ErrorCaption, text, {IDOK}, 2);
     EXPECT_EQ((std::vector{confirmation[0], error, error}),
               RunCommand(tessel, IDM_COMPACT_ALL, IDYES));

@@ -40,13 +40,8 @@ struct ExpectedRow {
 
 // Every row's status and handle against the service: a row says its image is attached
 // ("Mounted", "Mounted, ...", or a failed unmount) and holds its handle exactly when the process
-// holds the image attached.
+// holds the image attached, and the process holds no other.
 ::testing::AssertionResult RowsMatchAttachments(const std::vector<probe::Row>& rows, DWORD pid);
-// The user's values after a run against before it: none lost or added, each kept as it was
-// or, for a row, restated as its flag ("+" checked, "-" not), as the list's rule writes it.
-::testing::AssertionResult KeptByFlagRule(const std::vector<RegistryValue>& before,
-                                          const std::vector<RegistryValue>& after,
-                                          const std::vector<probe::Row>& rows);
 
 // The text a BoxShown entry carries: caption, text and the ids of the buttons.
 std::wstring BoxText(const std::wstring& caption, const std::wstring& text,

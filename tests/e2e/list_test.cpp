@@ -110,9 +110,10 @@ TEST_F(ListTest, CheckBoxesRightClickAndTheDeleteKey) {
     EXPECT_TRUE(Quit(&tessel_));
 }
 
-// A drop adds the images not listed yet, stored at once as not marked; anything else is passed over
-// without a word. A listed name that begins another is no match for it. Then the open-file
-// dialog, the path typed in, mounts a new image, stored at once, and passes over a listed one.
+// A drop adds the images not listed yet, stored at once as not marked; anything else, among 10,000
+// names, is passed over without a word, a device never opened. A listed name that begins another is
+// no match for it. Then the open-file dialog, the path typed in, mounts a new image, stored at
+// once, and passes over a listed one.
 TEST_F(ListTest, DropAndInsertAddNewImagesOnly) {
     const std::wstring a = Image(L"a.vhd"), b = Image(L"b.vhd"), longer = Image(L"a.vhd.vhd"),
                        c = Image(L"c.vhd"), d = Image(L"d.vhd");
@@ -123,11 +124,18 @@ TEST_F(ListTest, DropAndInsertAddNewImagesOnly) {
     Open({});
     ASSERT_TRUE(tessel_.Drop({longer}));
     ASSERT_TRUE(tessel_.Drop({a}));
-    // Besides: the same new image twice, a folder (not searched), a file that is no image.
-    ASSERT_TRUE(tessel_.Drop({PathOf(L"A.VHD"), b, b, PathOf(L"sub"), probe::TesselExe()}));
+    // Besides: the same new image twice, a folder (not searched), a file that is no image, a
+    // device, a relative name and missing files.
+    std::vector<std::wstring> names = {
+        PathOf(L"A.VHD"), b, b, PathOf(L"sub"), probe::TesselExe(), L"\\\\.\\PhysicalDrive0",
+        L"relative.vhd"};
+    while (names.size() < 10000)
+        names.push_back(PathOf(L"missing-" + std::to_wstring(names.size()) + L".vhd"));
+    ASSERT_TRUE(tessel_.Drop(names));
     std::vector<ExpectedRow> rows = {{longer, L""}, {a, L""}, {b, L""}};
     EXPECT_TRUE(ListIs(tessel_, rows));
     EXPECT_TRUE(tessel_.Boxes().empty());
+    EXPECT_TRUE(JournalFor(names[5]).empty() && JournalFor(names[6]).empty());
     for (const std::wstring& path : {c, PathOf(L"A.VHD"), d}) {
         Choose(BelowRows(), IDM_INSERT_AND_MOUNT);
         probe::Box dialog;

@@ -1,6 +1,6 @@
-// The main job as a logon runs it: the user's list read from the registry, which values
-// become rows and which count as marked, every marked image attached once, and the outcome
-// of each visible in the live window.
+// The main job as a logon runs it: the user's list read from the registry, every marked image
+// attached once, the outcome of each visible in the live window, and what cannot be mounted yet
+// waited for and told.
 #include "e2e_fixture.h"
 
 #include "app/traynotice.h"
@@ -174,55 +174,6 @@ TEST_F(LogonTest, TheNotificationAreaTellsWhatIsNotMounted) {
     ASSERT_TRUE(tessel.Post(probe::TrayCallback, 0, NIN_BALLOONUSERCLICK));
     EXPECT_TRUE(probe::WaitFor(
         ExitTimeoutMs, [&] { return tessel.WindowVisible() && !tessel.TrayIconPresent(); }));
-    EXPECT_TRUE(Quit(&tessel));
-}
-
-// Started beside a virtdisk.dll that answers every call with a code of its own, which is never
-// used.
-TEST_F(LogonTest, OnlyStringValuesBecomeRowsAndOnlyTheFirstCharacterCounts) {
-    std::wstring exe = PathOf(L"tessel.exe");
-    std::wstring trap = probe::WindowsPath(probe::GetEnv(L"VIRTDISK_TRAP"));
-    ASSERT_TRUE(CopyFileW(probe::TesselExe().c_str(), exe.c_str(), FALSE));
-    ASSERT_TRUE(CopyFileW(trap.c_str(), PathOf(L"virtdisk.dll").c_str(), FALSE)) << Narrow(trap);
-    // One value each; the file exists only where a row would open it.
-    struct Case {
-        const wchar_t* Name;
-        DWORD Type;
-        std::vector<BYTE> Data;
-        bool Row;    // becomes a row
-        bool Marked; // and is mounted at start
-    } cases[] = {
-        {L"a-plus.vhd", REG_SZ, StringData(L"+"), true, true},
-        {L"b-minus.vhd", REG_SZ, StringData(L"-"), true, false},
-        {L"c-plus-more.vhd", REG_SZ, StringData(L"+xyz"), true, true},
-        {L"d-empty.vhd", REG_SZ, StringData(L""), true, false},
-        {L"e-plus-before-no-data.vhd", REG_SZ, StringData(L"+"), true, true},
-        // Nothing stored at all: an earlier value's "+" must not carry over.
-        {L"f-no-data.vhd", REG_SZ, {}, true, false},
-        {L"g-space-plus.vhd", REG_SZ, StringData(L" +"), true, false},
-        // 512 bytes, the terminator included, fill the buffer; 514 are passed over, and the load
-        // goes on.
-        {L"h-512-bytes.vhd", REG_SZ, StringData(L"+" + std::wstring(254, L'a')), true, true},
-        {L"i-514-bytes.vhd", REG_SZ, StringData(L"+" + std::wstring(255, L'a')), false, false},
-        {L"j-expand.vhd", REG_EXPAND_SZ, StringData(L"+"), false, false},
-        {L"k-dword.vhd", REG_DWORD, {'+', 0, 0, 0}, false, false},
-        {L"l-after.vhd", REG_SZ, StringData(L"+"), true, true},
-    };
-    std::vector<ExpectedRow> expected;
-    for (const Case& c : cases) {
-        std::wstring path = c.Marked ? MakeImage(c.Name, imagegen::Kind::VhdFixed) : PathOf(c.Name);
-        SetValue(path, c.Type, c.Data);
-        if (c.Row)
-            expected.push_back(
-                {path, c.Marked ? StatusMounted : StatusUnmounted, c.Marked, false, c.Marked});
-    }
-    probe::Target tessel;
-    ASSERT_TRUE(Start(&tessel, exe));
-    EXPECT_TRUE(RowsAre(tessel.Rows(), expected));
-    for (const Case& c : cases)
-        if (!c.Marked) {
-            EXPECT_TRUE(JournalFor(PathOf(c.Name)).empty()) << "opened: " << Narrow(c.Name);
-        }
     EXPECT_TRUE(Quit(&tessel));
 }
 

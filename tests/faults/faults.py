@@ -16,7 +16,7 @@ CM, DI, UP, LS, EI = ("disklist/compact.cpp", "dialogs/diskinfo.cpp", "update/up
 ROWS = [
     (L, "StatusMountError);\n    SetRowStatusError(row);", "StatusMountError);", "open error without error image", "e2e_logon e2e_hostile"),
     (L, "        CloseHandle(image);\n        return false;", "        return false;", "handle kept after a failed attach at logon", "e2e_fault_sweep"),
-    (L, "Skipped)\n            continue;", "Skipped) {}", "a skipped value listed as a row", "e2e_logon e2e_hostile"),
+    (L, "Skipped)\n            continue;", "Skipped) {}", "a skipped value listed as a row", "e2e_hostile"),
     (LV, "on ? ListIconStartupYes : ListIconStartupNo", "ListIconStartupYes", "unmarked row showing the startup image", "e2e_logon"),
     (LV, "checked ? 2 : 1", "checked ? 1 : 2", "check box state images swapped", "e2e_logon e2e_list"),
     (LV, "item.iItem = RowCount();", "item.iItem = 0;", "rows inserted at the top, list order reversed", "e2e_logon"),
@@ -30,7 +30,7 @@ ROWS = [
     ("vdisk/diskimage.cpp", "if (!App.WindowsEightOrLater)\n        return TryOpen(ProbeOrder[0], path, handle);", "", "VHDX and ISO opened before Windows 8", "e2e_logon"),
     ("vdisk/diskimage.cpp", "text, ErrorCaption, MB_ICONERROR", "text, ErrorCaption, MB_ICONWARNING", "error box with the warning icon", "vdisk_tests"),
     ("app/startup.cpp", "version.dwMinorVersion >= 2", "version.dwMinorVersion > 2", "Windows 8 counted as older", "e2e_logon"),
-    (ST, "type != REG_SZ)", "(type != REG_SZ && type != REG_EXPAND_SZ))", "REG_EXPAND_SZ taken as an image", "e2e_logon e2e_hostile"),
+    (ST, "type != REG_SZ)", "(type != REG_SZ && type != REG_EXPAND_SZ))", "REG_EXPAND_SZ taken as an image", "e2e_hostile"),
     (ST, "if (count < StringValueLimit)", "if (count <= StringValueLimit)", "write limit off by one", "store_tests"),
     (ST, "    OpenUserSettingsKey(App.UserName);\n", "", "list kept in the base key, not the user's", "e2e_logon"),
     ("app/mainwindow.cpp", "MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES)\n        PostQuitMessage", "MB_ICONQUESTION) == IDYES)\n        PostQuitMessage", "Exit with Yes as the default", "e2e_instance"),
@@ -88,6 +88,7 @@ ROWS = [
     ("vdisk/compactimage.cpp", "ATTACH_VIRTUAL_DISK_FLAG_READ_ONLY | ATTACH_VIRTUAL_DISK_FLAG_NO_DRIVE_LETTER", "ATTACH_VIRTUAL_DISK_FLAG_NO_DRIVE_LETTER", "compaction attached read-write", "e2e_compact"),
     (LS, "<GroupId>S-1-5-32-544</GroupId>", "<GroupId>S-1-5-32-545</GroupId>", "logon task for every user", "logonstart_tests"),
     ("app/startup.cpp", "    EnablePrivilege(SE_MANAGE_VOLUME_NAME);\n", "", "volume privilege not enabled", "e2e_instance"),
+    ("vdisk/virtdisk_api.cpp", "LOAD_LIBRARY_SEARCH_SYSTEM32);", "0);", "virtdisk.dll taken from beside the program", "e2e_hostile"),
     ("app/startup.cpp", "const int size = SmallIconSize(dpi);", "const int size = SmallIconSize(USER_DEFAULT_SCREEN_DPI + 0 * dpi);", "list images at 16 px whatever the scale", "e2e_instance"),
 ]
 

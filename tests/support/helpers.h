@@ -2,6 +2,7 @@
 // registry of the test prefix, and the stand-in's journal.
 #pragma once
 #include <windows.h>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,10 @@ struct RegistryValue {
     std::vector<BYTE> Data;
     bool operator==(const RegistryValue&) const = default;
 };
+inline void PrintTo(const RegistryValue& value, std::ostream* out) {
+    *out << Narrow(value.Name.substr(0, 80)) << " type " << value.Type << ", " << value.Data.size()
+         << " bytes";
+}
 
 // A string value's data as the registry keeps it: UTF-16 with its terminator.
 std::vector<BYTE> StringData(const std::wstring& text);
