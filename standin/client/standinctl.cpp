@@ -130,9 +130,10 @@ int Hold(const Service& service, const wchar_t* path, DWORD seconds) {
 }
 
 int Usage() {
-    fprintf(stderr,
-            "usage: standinctl list | fault OP PATH CODE [COUNT [SKIP]] | journal [clear] | info PATH |"
-            " compact PATH | hold PATH SECONDS\n");
+    fprintf(
+        stderr,
+        "usage: standinctl list | fault OP PATH CODE [COUNT [SKIP]] | journal [clear] | info PATH |"
+        " compact PATH | hold PATH SECONDS\n");
     return 2;
 }
 
