@@ -1,11 +1,13 @@
 // A start-up in this process, for what cannot be seen from outside: which icon each image of
-// the list is, and what teardown gives back.
+// the list is, what teardown gives back, and the icon of a refused start's only box.
 #include "app/globals.h"
 #include "app/imagelist.h"
 #include "app/startup.h"
 #include "disklist/pending.h"
 #include "helpers.h"
+#include "msgbox_hook.h"
 #include "resources/resource.h"
+#include "settings/store.h"
 #include <gtest/gtest.h>
 #include <commctrl.h>
 #include <vector>
@@ -42,6 +44,26 @@ std::vector<DWORD> Pixels(HICON icon) {
 }
 
 } // namespace
+
+// Without usable settings keys: only the administrator message, no window, exit code 0.
+TEST(RefusedStart, UnobtainableBaseKeyShowsOnlyTheAdministratorMessage) {
+    DeleteTree(HKEY_LOCAL_MACHINE, BaseKeyPath);
+    ASSERT_TRUE(BreakKey(BaseKeyPath));
+    BoxAnswerer answerer;
+    int exitCode = RunTessel(GetModuleHandleW(nullptr));
+    MendKey(BaseKeyPath);
+
+    EXPECT_EQ(0, exitCode);
+    ASSERT_EQ(1u, answerer.Boxes().size());
+    const ShownBox& box = answerer.Boxes()[0];
+    EXPECT_EQ(ErrorCaption, box.Caption);
+    EXPECT_EQ(AdministratorMessage, box.Text);
+    EXPECT_EQ(UINT(MB_ICONWARNING), box.Icon);
+    EXPECT_EQ(std::vector<int>{IDOK}, box.Buttons);
+    EXPECT_EQ(nullptr, box.Owner);
+    EXPECT_EQ(nullptr, FindWindowW(AppGuid, MainWindowTitle));
+    App.InstanceMutex.reset();
+}
 
 TEST(StartUp, LoadsTheListIconsAndTeardownGivesEverythingBack) {
     DeleteTree(HKEY_LOCAL_MACHINE, UserSettingsPath());

@@ -11,11 +11,9 @@ using CompactTest = TesselTest;
 // Codes with system texts of their own, so that each box shows whose code it is.
 constexpr DWORD CompactCode = ERROR_CRC, ReattachCode = ERROR_IO_DEVICE;
 
-// caption | text button ids | images attached while it is shown
+// The box as BoxText has it, and the images attached while it is shown.
 std::wstring Box(std::wstring caption, std::wstring text, std::vector<int> ids, size_t attached) {
-    for (int id : ids)
-        text += L" " + std::to_wstring(id);
-    return caption + L" | " + text + L" | " + std::to_wstring(attached);
+    return BoxText(caption, text, ids) + L" " + std::to_wstring(attached);
 }
 
 // Posts the command, answers the question, then OK in every box, and returns the boxes once the

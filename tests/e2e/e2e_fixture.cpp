@@ -4,21 +4,7 @@
 
 namespace e2e {
 
-namespace {
-
 constexpr wchar_t AppDefaultsPath[] = L"Software\\Wine\\AppDefaults\\tessel.exe";
-
-::testing::AssertionResult Compare(const char* what, const std::vector<probe::Row>& expected,
-                                   const std::vector<probe::Row>& actual) {
-    std::string want = Narrow(probe::Describe(expected)), got = Narrow(probe::Describe(actual));
-    if (want == got)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << what << "\n  expected:\n"
-                                         << want << "  actual:\n"
-                                         << got;
-}
-
-} // namespace
 
 std::string Describe(const std::vector<standin::JournalEntry>& entries) {
     std::string out;
@@ -43,12 +29,12 @@ std::string Describe(const std::vector<standin::Attachment>& attached) {
         rows.push_back({row.Path, row.Status, row.Marked ? StartupYesText : StartupNoText,
                         row.Marked ? 2 : 1, ListIconDisk, row.ErrorImage ? ListIconError : -1,
                         row.Marked ? ListIconStartupYes : ListIconStartupNo, row.Handle});
-    return Compare("rows differ", rows, actual);
-}
-
-::testing::AssertionResult SameRows(const std::vector<probe::Row>& before,
-                                    const std::vector<probe::Row>& after) {
-    return Compare("rows changed", before, after);
+    std::string want = Narrow(probe::Describe(rows)), got = Narrow(probe::Describe(actual));
+    if (want == got)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "rows differ\n  expected:\n"
+                                         << want << "  actual:\n"
+                                         << got;
 }
 
 ::testing::AssertionResult RowsMatchAttachments(const std::vector<probe::Row>& rows, DWORD pid) {
@@ -76,7 +62,7 @@ std::string Describe(const std::vector<standin::Attachment>& attached) {
 }
 
 std::wstring BoxText(const std::wstring& caption, const std::wstring& text,
-                     std::initializer_list<int> buttons) {
+                     const std::vector<int>& buttons) {
     std::wstring out = caption + L" | " + text + L" |";
     for (int id : buttons)
         out += L" " + std::to_wstring(id);

@@ -35,8 +35,6 @@ struct ExpectedRow {
 // Compares the live rows with the table, in order, and prints both on a mismatch.
 ::testing::AssertionResult RowsAre(const std::vector<probe::Row>& actual,
                                    const std::vector<ExpectedRow>& expected);
-::testing::AssertionResult SameRows(const std::vector<probe::Row>& before,
-                                    const std::vector<probe::Row>& after);
 
 // Every row's status and handle against the service: a row says its image is attached
 // ("Mounted", "Mounted, ...", or a failed unmount) and holds its handle exactly when the process
@@ -45,7 +43,7 @@ struct ExpectedRow {
 
 // The text a BoxShown entry carries: caption, text and the ids of the buttons.
 std::wstring BoxText(const std::wstring& caption, const std::wstring& text,
-                     std::initializer_list<int> buttons);
+                     const std::vector<int>& buttons);
 // The next box other than skip once it is whole (it has its default button).
 probe::Box NextBox(const probe::Target& tessel, HWND skip = nullptr);
 // Presses a button of the next box and waits until the box is gone; what the box showed, as

@@ -187,22 +187,20 @@ TEST_F(InstanceTest, ColumnsFitTheirTextsAndImagesTheScaleAtEveryDpi) {
 // A second start ends at once, shows the running instance, and changes nothing of it: no call
 // of the disk service, so nothing attached or detached.
 TEST_F(InstanceTest, SecondStartShowsTheFirstAndLeavesItAlone) {
-    SetFlag(MakeImage(L"a-marked.vhd", imagegen::Kind::VhdFixed), StartupFlagOn);
-    SetFlag(PathOf(L"b-unmarked.vhd"), StartupFlagOff);
+    const std::wstring a = MakeImage(L"a-marked.vhd", imagegen::Kind::VhdFixed),
+                       b = PathOf(L"b-unmarked.vhd");
+    SetFlag(a, StartupFlagOn);
+    SetFlag(b, StartupFlagOff);
     probe::Target first;
     ASSERT_TRUE(Start(&first));
     ASSERT_FALSE(first.WindowVisible());
-    std::vector<probe::Row> rows = first.Rows();
-    ASSERT_EQ(2u, rows.size());
-    std::vector<RegistryValue> values = ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath());
     size_t journal = standin::ReadJournal().size();
 
     EXPECT_TRUE(StartExpectingExit(0));
 
     EXPECT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return first.WindowVisible(); }));
     EXPECT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return !first.TrayIconPresent(); }));
-    EXPECT_TRUE(SameRows(rows, first.Rows()));
-    EXPECT_EQ(values, ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath()));
+    EXPECT_TRUE(ListIs(first, {{a, StatusMounted, true, false, true}, {b, StatusUnmounted}}));
     EXPECT_EQ(journal, standin::ReadJournal().size()) << Describe(standin::ReadJournal());
     EXPECT_TRUE(Quit(&first));
 }

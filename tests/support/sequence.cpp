@@ -1,7 +1,6 @@
 #include "sequence.h"
 #include "helpers.h"
 #include "app/globals.h"
-#include <commctrl.h>
 #include <cstdio>
 
 namespace {
@@ -17,8 +16,6 @@ constexpr Name Names[] = {
     {WM_SYSCOMMAND, "WM_SYSCOMMAND"},
     {WM_KEYDOWN, "WM_KEYDOWN"},
     {WM_LBUTTONDOWN, "WM_LBUTTONDOWN"},
-    {LVN_ITEMCHANGED, "LVN_ITEMCHANGED"},
-    {WM_APP_QUIT, "quit request"},
     {WM_APP_TRAY, "tray callback"},
     {WindowShown, "window shown"},
     {WindowHidden, "window hidden"},
