@@ -1,5 +1,5 @@
 // A start-up in this process, for what cannot be seen from outside: which icon each image of
-// the list is, what teardown gives back, and the icon of a refused start's only box.
+// the list is, what teardown gives back, and the icons of the boxes.
 #include "app/globals.h"
 #include "app/imagelist.h"
 #include "app/startup.h"
@@ -8,6 +8,7 @@
 #include "msgbox_hook.h"
 #include "resources/resource.h"
 #include "settings/store.h"
+#include "vdisk/diskimage.h"
 #include <gtest/gtest.h>
 #include <commctrl.h>
 #include <vector>
@@ -63,6 +64,11 @@ TEST(RefusedStart, UnobtainableBaseKeyShowsOnlyTheAdministratorMessage) {
     EXPECT_EQ(nullptr, box.Owner);
     EXPECT_EQ(nullptr, FindWindowW(AppGuid, MainWindowTitle));
     App.InstanceMutex.reset();
+    // Any error box has the error icon; one for a code without a system text names the code.
+    ShowSystemError(0xE0F0BEEF);
+    ASSERT_EQ(2u, answerer.Boxes().size());
+    EXPECT_EQ(L"Unknown error 3773873903 (0xE0F0BEEF).", answerer.Boxes()[1].Text);
+    EXPECT_EQ(UINT(MB_ICONERROR), answerer.Boxes()[1].Icon);
 }
 
 TEST(StartUp, LoadsTheListIconsAndTeardownGivesEverythingBack) {

@@ -69,6 +69,14 @@ std::wstring BoxText(const std::wstring& caption, const std::wstring& text,
     return out;
 }
 
+// As BoxText has it, the default button last; empty while the box has no default button yet.
+static std::wstring Shown(const probe::Box& box) {
+    std::wstring seen = box.Caption + L" | " + box.Text + L" |", chosen;
+    for (const probe::BoxButton& shown : box.Buttons)
+        (shown.Default ? chosen : seen) += L" " + std::to_wstring(shown.Id);
+    return chosen.empty() ? chosen : seen + chosen;
+}
+
 probe::Box NextBox(const probe::Target& tessel, HWND skip) {
     probe::Box next;
     probe::WaitFor(ExitTimeoutMs, [&] {
@@ -85,12 +93,10 @@ std::wstring Answer(const probe::Target& tessel, int button) {
     probe::Box box = NextBox(tessel);
     if (!box.Window)
         return L"(no box)";
-    std::wstring seen = box.Caption + L" | " + box.Text + L" |", chosen;
-    for (const probe::BoxButton& shown : box.Buttons)
-        (shown.Default ? chosen : seen) += L" " + std::to_wstring(shown.Id);
+    std::wstring seen = Shown(box);
     probe::PressButton(box, button);
     probe::WaitFor(ExitTimeoutMs, [&] { return !IsWindowVisible(box.Window); });
-    return seen + chosen;
+    return seen;
 }
 
 ::testing::AssertionResult ListIs(const probe::Target& tessel,
@@ -133,19 +139,13 @@ Observer::State Observer::Read() const {
     state.Icon = tessel_->TrayIconPresent();
     // A box counts once it is whole, with its default button: one that is being built or
     // taken down shows less.
-    for (const probe::Box& box : tessel_->Boxes()) {
-        state.Box = {BoxShown, Seen, 0, GetWindow(box.Window, GW_OWNER) == tessel_->Window(),
-                     box.Caption + L" | " + box.Text + L" |"};
-        for (const probe::BoxButton& button : box.Buttons) {
-            state.Box.Text += L" " + std::to_wstring(button.Id);
-            if (button.Default)
-                state.Box.WParam = WPARAM(button.Id);
-        }
-        if (state.Box.WParam) {
+    for (const probe::Box& box : tessel_->Boxes())
+        if (std::wstring text = Shown(box); !text.empty()) {
+            state.Box = {BoxShown, Seen, 0, GetWindow(box.Window, GW_OWNER) == tessel_->Window(),
+                         text};
             state.BoxWindow = box.Window;
             break;
         }
-    }
     return state;
 }
 
@@ -189,16 +189,10 @@ void Observer::Press(int button) {
     Record(true);
 }
 
-void Observer::Keys(const wchar_t* name, std::initializer_list<WORD> keys) {
-    sequence_.Add({WM_KEYDOWN, Posted, 0, 0, name});
-    tessel_->PressKeys(keys);
-    Record(true);
-}
-
-void Observer::Click(const wchar_t* name, HWND window, POINT at) {
-    sequence_.Add({WM_LBUTTONDOWN, Posted, 0, 0, name});
-    tessel_->Click(window, at);
-    Record(false);
+void Observer::Do(const Msg& step, bool wait, const std::function<void()>& act) {
+    sequence_.Add(step);
+    act();
+    Record(wait);
 }
 
 void Observer::WaitEnd() {

@@ -3,6 +3,7 @@
 #pragma once
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,7 +42,8 @@ struct ExpectedRow {
 // holds the image attached, and the process holds no other.
 ::testing::AssertionResult RowsMatchAttachments(const std::vector<probe::Row>& rows, DWORD pid);
 
-// The text a BoxShown entry carries: caption, text and the ids of the buttons.
+// What a box shows, as Answer and a BoxShown entry have it: caption, text, the ids of its buttons
+// (the default last).
 std::wstring BoxText(const std::wstring& caption, const std::wstring& text,
                      const std::vector<int>& buttons);
 // The next box other than skip once it is whole (it has its default button).
@@ -65,9 +67,8 @@ class Observer {
     // Posted messages, button presses and keys are waited on until something changes.
     void Post(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
     void Press(int button);
-    void Keys(const wchar_t* name, std::initializer_list<WORD> keys);
-    // A click changes nothing a user sees by itself: changes are read at once.
-    void Click(const wchar_t* name, HWND window, POINT at);
+    // Anything else done, recorded as the step; waited on like a post, or read at once.
+    void Do(const Msg& step, bool wait, const std::function<void()>& act);
     void WaitEnd();
     const MsgSequence& Sequence() const { return sequence_; }
 

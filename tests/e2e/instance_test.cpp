@@ -1,5 +1,5 @@
 // The running program as a black box: the tray icon and the window, a first start's list, the
-// Exit question, the About shortcuts, and a second start.
+// Exit question, the About shortcuts, a second start, and the layout at every scale.
 #include "e2e_fixture.h"
 #include "app/mainwindow.h"
 #include "resources/resource.h"
@@ -31,8 +31,14 @@ void DropTrayIcon(HWND window) {
 }
 
 // The tray icon is there exactly while the window is hidden; Alt with "?" or "/", typed into the
-// list, opens About; then Exit, answered as a user would: No keeps Tessel running, Yes ends it.
-TEST_F(InstanceTest, TrayIconIsThereExactlyWhileTheWindowIsHiddenAndExitAsksWithNoAsDefault) {
+// list, opens About; a second start ends at once, shows the first and changes nothing of it, with
+// no call of the disk service; then Exit, answered as a user would: No keeps Tessel running, Yes
+// ends it.
+TEST_F(InstanceTest, TrayIconWindowSecondStartAndExit) {
+    const std::wstring a = MakeImage(L"a-marked.vhd", imagegen::Kind::VhdFixed),
+                       b = PathOf(L"b-unmarked.vhd");
+    SetFlag(a, StartupFlagOn);
+    SetFlag(b, StartupFlagOff);
     const UINT shellRestarted = RegisterWindowMessageW(L"TaskbarCreated");
     const std::wstring question = BoxText(QuestionCaption, ExitQuestion, {IDYES, IDNO});
     const std::vector<Msg> steps = {
@@ -45,7 +51,7 @@ TEST_F(InstanceTest, TrayIconIsThereExactlyWhileTheWindowIsHiddenAndExitAsksWith
         {WM_APP_TRAY, Sent | LParam, 0, WM_LBUTTONDBLCLK},
         {WindowShown, Seen},
         {TrayIconRemoved, Seen},
-        {WM_LBUTTONDOWN, Posted}, // into the list
+        {WM_LBUTTONDOWN, Posted, 0, 0, L"into the list"},
         {WM_KEYDOWN, Posted, 0, 0, L"Alt+?"},
         {BoxShown, Seen | LParam, 0, 1},
         {WM_COMMAND, Posted | WParam, IDOK},
@@ -59,18 +65,18 @@ TEST_F(InstanceTest, TrayIconIsThereExactlyWhileTheWindowIsHiddenAndExitAsksWith
         {WM_CLOSE, Sent},
         {WindowHidden, Seen},
         {TrayIconAdded, Seen},
-        {WM_APP_TRAY, Sent | LParam, 0, WM_LBUTTONDBLCLK},
+        {0, Posted, 0, 0, L"second start"},
         {WindowShown, Seen},
         {TrayIconRemoved, Seen},
         {WM_SYSCOMMAND, Sent | WParam, SC_MINIMIZE},
         {WindowHidden, Seen},
         {TrayIconAdded, Seen},
         {WM_COMMAND, Posted | WParam, IDM_EXIT},
-        {BoxShown, Seen | WParam | LParam, IDNO, 1, question},
+        {BoxShown, Seen | LParam, 0, 1, question},
         {WM_COMMAND, Posted | WParam, IDNO},
         {BoxClosed, Seen},
         {WM_COMMAND, Posted | WParam, IDM_EXIT},
-        {BoxShown, Seen | WParam | LParam, IDNO, 1, question},
+        {BoxShown, Seen | LParam, 0, 1, question},
         {WM_COMMAND, Posted | WParam, IDYES},
         {BoxClosed, Seen},
         {TrayIconRemoved, Seen | Optional}, // seen only when the ending is caught half way
@@ -78,6 +84,12 @@ TEST_F(InstanceTest, TrayIconIsThereExactlyWhileTheWindowIsHiddenAndExitAsksWith
     };
     probe::Target tessel;
     ASSERT_TRUE(Start(&tessel));
+    auto secondStart = [&] {
+        size_t calls = standin::ReadJournal().size();
+        EXPECT_TRUE(StartExpectingExit(0));
+        EXPECT_TRUE(ListIs(tessel, {{a, StatusMounted, true, false, true}, {b, StatusUnmounted}}));
+        EXPECT_EQ(calls, standin::ReadJournal().size()) << Describe(standin::ReadJournal());
+    };
     Observer user(&tessel);
     for (const Msg& step : steps) {
         if (step.Message == shellRestarted)
@@ -87,11 +99,13 @@ TEST_F(InstanceTest, TrayIconIsThereExactlyWhileTheWindowIsHiddenAndExitAsksWith
         else if (step.Flags & Posted && step.WParam == IDM_EXIT)
             user.Post(WM_COMMAND, IDM_EXIT);
         else if (step.Message == WM_LBUTTONDOWN)
-            user.Click(L"into the list", tessel.List(), {100, 100});
+            user.Do(step, false, [&] { tessel.Click(tessel.List(), {100, 100}); });
         else if (step.Text == L"Alt+?")
-            user.Keys(L"Alt+?", {VK_MENU, VK_SHIFT, VK_OEM_2});
+            user.Do(step, true, [&] { tessel.PressKeys({VK_MENU, VK_SHIFT, VK_OEM_2}); });
         else if (step.Text == L"Alt+/")
-            user.Keys(L"Alt+/", {VK_MENU, VK_OEM_2});
+            user.Do(step, true, [&] { tessel.PressKeys({VK_MENU, VK_OEM_2}); });
+        else if (step.Text == L"second start")
+            user.Do(step, true, secondStart);
         else if (step.Flags & Posted)
             user.Press(int(step.WParam));
     }
@@ -182,27 +196,6 @@ TEST_F(InstanceTest, ColumnsFitTheirTextsAndImagesTheScaleAtEveryDpi) {
         }
         EXPECT_TRUE(Quit(&tessel));
     }
-}
-
-// A second start ends at once, shows the running instance, and changes nothing of it: no call
-// of the disk service, so nothing attached or detached.
-TEST_F(InstanceTest, SecondStartShowsTheFirstAndLeavesItAlone) {
-    const std::wstring a = MakeImage(L"a-marked.vhd", imagegen::Kind::VhdFixed),
-                       b = PathOf(L"b-unmarked.vhd");
-    SetFlag(a, StartupFlagOn);
-    SetFlag(b, StartupFlagOff);
-    probe::Target first;
-    ASSERT_TRUE(Start(&first));
-    ASSERT_FALSE(first.WindowVisible());
-    size_t journal = standin::ReadJournal().size();
-
-    EXPECT_TRUE(StartExpectingExit(0));
-
-    EXPECT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return first.WindowVisible(); }));
-    EXPECT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] { return !first.TrayIconPresent(); }));
-    EXPECT_TRUE(ListIs(first, {{a, StatusMounted, true, false, true}, {b, StatusUnmounted}}));
-    EXPECT_EQ(journal, standin::ReadJournal().size()) << Describe(standin::ReadJournal());
-    EXPECT_TRUE(Quit(&first));
 }
 
 } // namespace

@@ -28,7 +28,7 @@ ROWS = [
     ("disklist/drop.cpp", "StoreNewRow(row, name);", "(void)row;", "dropped row not stored", "e2e_list"),
     ("vdisk/diskimage.cpp", "? ATTACH_VIRTUAL_DISK_FLAG_READ_ONLY", "? ATTACH_VIRTUAL_DISK_FLAG_NONE", "ISO attached read-write", "e2e_logon"),
     ("vdisk/diskimage.cpp", "if (!App.WindowsEightOrLater)\n        return TryOpen(ProbeOrder[0], path, handle);", "", "VHDX and ISO opened before Windows 8", "e2e_logon"),
-    ("vdisk/diskimage.cpp", "text, ErrorCaption, MB_ICONERROR", "text, ErrorCaption, MB_ICONWARNING", "error box with the warning icon", "vdisk_tests"),
+    ("vdisk/diskimage.cpp", "text, ErrorCaption, MB_ICONERROR", "text, ErrorCaption, MB_ICONWARNING", "error box with the warning icon", "app_tests"),
     ("app/startup.cpp", "version.dwMinorVersion >= 2", "version.dwMinorVersion > 2", "Windows 8 counted as older", "e2e_logon"),
     (ST, "type != REG_SZ)", "(type != REG_SZ && type != REG_EXPAND_SZ))", "REG_EXPAND_SZ taken as an image", "e2e_hostile"),
     (ST, "if (count < StringValueLimit)", "if (count <= StringValueLimit)", "write limit off by one", "store_tests"),

@@ -1,6 +1,6 @@
 // The stand-in virtual disk service, for what Tessel's tests rely on and would not notice
-// going wrong: the refusals of sharing and attach state, the ledger of attachments, and a
-// planted fault used up by its count of calls.
+// going wrong: the refusals of sharing and attach state, and a planted fault used up by its
+// count of calls. A ledger listing the wrong attachments fails every test that reads it.
 // Image types and content-keeping compaction are checked against QEMU by foreign_images.py.
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -82,38 +82,6 @@ TEST_F(StandinTest, RefusesASecondWriterADoubleAttachAndAWritableIso) {
     EXPECT_NE(0u, DetachVirtualDisk(disk, DETACH_VIRTUAL_DISK_FLAG_NONE, 0)) << "not attached";
     ASSERT_EQ(0u, Open(iso, Iso, &disc));
     EXPECT_NE(0u, Attach(disc)) << "an ISO image attaches read-only only";
-}
-
-TEST_F(StandinTest, ADetachEndsOnlyItsOwnAttachmentAndOneLedgerListsThemAll) {
-    // Short and long paths take ledger slots of two sizes, which later attachments reuse.
-    std::wstring longName(150, L'x');
-    std::wstring paths[] = {Make(L"a.vhd", Kind::VhdDynamic), Make(L"b.vhd", Kind::VhdDynamic),
-                            Make((longName + L"1.vhd").c_str(), Kind::VhdDynamic),
-                            Make((longName + L"2.vhd").c_str(), Kind::VhdDynamic)};
-    HANDLE handles[4] = {};
-    for (int i = 0; i < 4; ++i)
-        ASSERT_EQ(0u, Open(paths[i], Vhd, &handles[i]));
-    struct Step {
-        int Image;
-        bool Attach; // else detach
-        std::vector<int> Listed;
-    } steps[] = {{0, true, {0}},          {2, true, {0, 2}},    {1, true, {0, 1, 2}},
-                 {0, false, {1, 2}},      {3, true, {1, 2, 3}}, {2, false, {1, 3}},
-                 {1, false, {3}},         {0, true, {0, 3}},    {1, true, {0, 1, 3}},
-                 {2, true, {0, 1, 2, 3}}, {1, false, {0, 2, 3}}};
-    for (const Step& s : steps) {
-        HANDLE handle = handles[s.Image];
-        ASSERT_EQ(0u, s.Attach ? Attach(handle)
-                               : DetachVirtualDisk(handle, DETACH_VIRTUAL_DISK_FLAG_NONE, 0));
-        std::vector<std::wstring> expected, listed;
-        for (int i : s.Listed)
-            expected.push_back(paths[i]);
-        for (const standin::Attachment& a : standin::ListAttached())
-            listed.push_back(a.Path);
-        std::sort(listed.begin(), listed.end());
-        EXPECT_EQ(expected, listed)
-            << (s.Attach ? "after attaching " : "after detaching ") << s.Image;
-    }
 }
 
 // Tessel's tests see a planted code come through, but not that it stays planted.

@@ -23,7 +23,7 @@ enum SeenEvent : UINT {
     WindowHidden,
     TrayIconAdded,
     TrayIconRemoved,
-    BoxShown, // Text: caption | text | button ids; WParam: default button; LParam: 1 if owned
+    BoxShown, // Text: as BoxText has it, the default button last; LParam: 1 if owned
     BoxClosed,
     ProcessEnded, // WParam: exit code
 };

@@ -1,9 +1,8 @@
-// What no user sees from outside: the information record filled afresh, the error box's icon,
-// and the box that names an unknown code.
+// What no user sees from outside: the information record filled afresh, which types an image is
+// opened as and whose code stands, and how a failure is sorted for waiting.
 #include "app/globals.h"
 #include "helpers.h"
 #include "imagegen.h"
-#include "msgbox_hook.h"
 #include "vdisk/diskimage.h"
 #include "vdisk/failurekind.h"
 #include <gtest/gtest.h>
@@ -88,23 +87,6 @@ TEST(FailureKind, SortsByCodeVolumeAndTries) {
                     code, ImageVolumePresent(row.OnMissingDrive ? missing : present), row.Tries))
                 << code << (row.OnMissingDrive ? " on a missing drive, try " : ", try ")
                 << row.Tries;
-}
-
-// The texts of known codes are read end to end; only here is the icon told, and the name of
-// a code the system has no text for.
-TEST(ErrorBox, ShowsTheSystemTextOrNamesAnUnknownCodeWithTheErrorIcon) {
-    for (DWORD code : {DWORD(ERROR_ACCESS_DENIED), Planted}) {
-        BoxAnswerer answerer;
-        ShowSystemError(code);
-        ASSERT_EQ(1u, answerer.Boxes().size());
-        const ShownBox& box = answerer.Boxes()[0];
-        EXPECT_EQ(ErrorCaption, box.Caption);
-        EXPECT_TRUE(code != Planted || box.Text == L"Unknown error 3773873903 (0xE0F0BEEF).")
-            << Narrow(box.Text);
-        EXPECT_EQ(UINT(MB_ICONERROR), box.Icon) << code;
-        EXPECT_EQ(std::vector<int>{IDOK}, box.Buttons);
-        EXPECT_EQ(nullptr, box.Owner);
-    }
 }
 
 } // namespace
