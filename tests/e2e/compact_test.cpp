@@ -114,10 +114,7 @@ TEST_F(CompactTest, RowsInListOrderEndMountedOrClosedAsTheyWere) {
                                         {Attach, L"b.vhd", ReattachCode, 1u},
                                         {Compact, L"b3.iso", CompactCode, 0u}})
         ASSERT_TRUE(standin::InjectFault(op, folder + L"\\" + name, code, 1, skip));
-    wchar_t text[512] = {};
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, CompactCode,
-                   0, text, ARRAYSIZE(text), nullptr);
-    const std::wstring error = Box(ErrorCaption, text, {IDOK}, 2);
+    const std::wstring error = ErrorBoxText(CompactCode) + L" 2";
     EXPECT_EQ((std::vector{confirmation[0], error, error}),
               RunCommand(tessel, IDM_COMPACT_ALL, IDYES));
     EXPECT_EQ(calls, Calls());

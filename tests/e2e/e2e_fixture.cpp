@@ -1,4 +1,5 @@
 #include "e2e_fixture.h"
+#include "app/globals.h"
 #include <algorithm>
 #include <tuple>
 
@@ -67,6 +68,13 @@ std::wstring BoxText(const std::wstring& caption, const std::wstring& text,
     for (int id : buttons)
         out += L" " + std::to_wstring(id);
     return out;
+}
+
+std::wstring ErrorBoxText(DWORD code) {
+    wchar_t text[512] = {};
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                   text, ARRAYSIZE(text), nullptr);
+    return BoxText(ErrorCaption, text, {IDOK});
 }
 
 // As BoxText has it, the default button last; empty while the box has no default button yet.

@@ -37,13 +37,6 @@ struct SweepCase {
 constexpr DWORD Codes[] = {ERROR_CRC, ERROR_IO_DEVICE, ERROR_BUSY, ERROR_DISK_FULL,
                            ERROR_NOT_READY};
 
-std::wstring SystemText(DWORD code) {
-    wchar_t text[512] = {};
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                   text, ARRAYSIZE(text), nullptr);
-    return text;
-}
-
 class FaultSweepTest : public TesselTest, public ::testing::WithParamInterface<SweepCase> {
   protected:
     // The handles of a start that never opens the target image.
@@ -138,8 +131,7 @@ TEST_P(FaultSweepTest, LeavesNothingBehind) {
     Run(&tessel, c);
 
     if (c.Box) {
-        EXPECT_EQ(Narrow(BoxText(ErrorCaption, SystemText(LastFailure()), {IDOK})),
-                  Narrow(Answer(tessel, IDOK)));
+        EXPECT_EQ(Narrow(ErrorBoxText(LastFailure())), Narrow(Answer(tessel, IDOK)));
     }
     EXPECT_TRUE(tessel.Answers(ExitTimeoutMs));
     EXPECT_TRUE(tessel.Boxes().empty());

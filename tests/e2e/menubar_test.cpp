@@ -252,10 +252,7 @@ TEST_F(MenuBarTest, OptionsShowAndStoreTheLogonStartAndTheUpdateCheck) {
         Answer(tessel_, c.Button);
         if (c.Refused) {
             // What the system says to writing a file where a folder stands.
-            wchar_t text[512] = {};
-            FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                           ERROR_ACCESS_DENIED, 0, text, ARRAYSIZE(text), nullptr);
-            EXPECT_EQ(Narrow(BoxText(ErrorCaption, text, {IDOK})), Narrow(Answer(tessel_, IDOK)));
+            EXPECT_EQ(Narrow(ErrorBoxText(ERROR_ACCESS_DENIED)), Narrow(Answer(tessel_, IDOK)));
         }
         EXPECT_EQ(Narrow(c.RunAfter), Narrow(RunValue()));
         EXPECT_EQ(c.TaskAfter, std::filesystem::exists(TaskFile()));

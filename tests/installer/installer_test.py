@@ -4,15 +4,7 @@
 usage: installer_test.py TESTBED_SH BUILD_DIR VERSION SETUP OLDER_VERSION OLDER_SETUP ZIP
                          TESSEL_EXE PROBE_EXE
 """
-import difflib
-import os
-import pathlib
-import re
-import shutil
-import subprocess
-import sys
-import time
-import zipfile
+import difflib, os, pathlib, re, shutil, subprocess, sys, time, zipfile
 
 GUID = "{6F1C2B7A-93D4-4E85-B0A2-5C7E19D4F360}"
 RUN = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run"

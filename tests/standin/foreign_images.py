@@ -8,13 +8,7 @@ image's content unchanged after the stand-in compacts it.
 
 usage: foreign_images.py STANDINCTL.EXE MKIMAGE.EXE
 """
-import json
-import os
-import re
-import shutil
-import subprocess
-import sys
-import tempfile
+import json, os, re, shutil, subprocess, sys, tempfile
 
 failed = []
 M = 1 << 20
