@@ -176,27 +176,6 @@ void Observer::Record(bool waitForChange) {
     last_ = now;
 }
 
-void Observer::Send(UINT message, WPARAM wParam, LPARAM lParam) {
-    sequence_.Add({message, Sent, wParam, lParam});
-    SendMessageTimeoutW(tessel_->Window(), message, wParam, lParam, SMTO_ABORTIFHUNG, 5000,
-                        nullptr);
-    Record(false);
-}
-
-void Observer::Post(UINT message, WPARAM wParam, LPARAM lParam) {
-    sequence_.Add({message, Posted, wParam, lParam});
-    tessel_->Post(message, wParam, lParam);
-    Record(true);
-}
-
-void Observer::Press(int button) {
-    sequence_.Add({WM_COMMAND, Posted, WPARAM(button)});
-    probe::Box box;
-    if (tessel_->WaitBox(0, &box))
-        probe::PressButton(box, button);
-    Record(true);
-}
-
 void Observer::Do(const Msg& step, bool wait, const std::function<void()>& act) {
     sequence_.Add(step);
     act();

@@ -64,12 +64,8 @@ std::wstring Answer(const probe::Target& tessel, int button);
 class Observer {
   public:
     explicit Observer(probe::Target* tessel);
-    // A sent message has done its work when the call returns: changes are read at once.
-    void Send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
-    // Posted messages, button presses and keys are waited on until something changes.
-    void Post(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
-    void Press(int button);
-    // Anything else done, recorded as the step; waited on like a post, or read at once.
+    // Does act and records it as step; then waits until something changes (a posted message, a
+    // key, a button pressed) or reads the changes at once (a sent message, a click).
     void Do(const Msg& step, bool wait, const std::function<void()>& act);
     void WaitEnd();
     const MsgSequence& Sequence() const { return sequence_; }

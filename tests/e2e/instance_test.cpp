@@ -95,9 +95,14 @@ TEST_F(InstanceTest, TrayIconWindowSecondStartAndExit) {
         if (step.Message == shellRestarted)
             DropTrayIcon(tessel.Window());
         if (step.Flags & Sent)
-            user.Send(step.Message, step.WParam, step.LParam);
-        else if (step.Flags & Posted && step.WParam == IDM_EXIT)
-            user.Post(WM_COMMAND, IDM_EXIT);
+            user.Do(step, false, [&] {
+                SendMessageTimeoutW(tessel.Window(), step.Message, step.WParam, step.LParam,
+                                    SMTO_ABORTIFHUNG, ExitTimeoutMs, nullptr);
+            });
+        else if (step.Message == WM_COMMAND && step.WParam == IDM_EXIT)
+            user.Do(step, true, [&] { tessel.Post(WM_COMMAND, IDM_EXIT, 0); });
+        else if (step.Message == WM_COMMAND)
+            user.Do(step, true, [&] { probe::PressButton(NextBox(tessel), int(step.WParam)); });
         else if (step.Message == WM_LBUTTONDOWN)
             user.Do(step, false, [&] { tessel.Click(tessel.List(), {100, 100}); });
         else if (step.Text == L"Alt+?")
@@ -106,8 +111,6 @@ TEST_F(InstanceTest, TrayIconWindowSecondStartAndExit) {
             user.Do(step, true, [&] { tessel.PressKeys({VK_MENU, VK_OEM_2}); });
         else if (step.Text == L"second start")
             user.Do(step, true, secondStart);
-        else if (step.Flags & Posted)
-            user.Press(int(step.WParam));
     }
     user.WaitEnd();
     EXPECT_TRUE(user.Sequence().Matches(steps, "tray"));
