@@ -11,14 +11,10 @@ using CompactTest = TesselTest;
 // Codes with system texts of their own, so that each box shows whose code it is.
 constexpr DWORD CompactCode = ERROR_CRC, ReattachCode = ERROR_IO_DEVICE;
 
-// The box as BoxText has it, and the images attached while it is shown.
-std::wstring Box(std::wstring caption, std::wstring text, std::vector<int> ids, size_t attached) {
-    return BoxText(caption, text, ids) + L" " + std::to_wstring(attached);
-}
-
-// Posts the command, answers the question, then OK in every box, and returns the boxes once the
-// idle priority put back marks the command's end. Each error box is a moment to take the last row
-// away, so that the run meets an index that holds no row.
+// Posts the command, answers the question, then OK in every box, and returns the boxes (as Answer
+// has them, and the images attached meanwhile) once the idle priority put back marks the end. Each
+// error box is a moment to take the last row away, so that the run meets an index that holds no
+// row.
 std::vector<std::wstring> RunCommand(probe::Target& tessel, WORD command, int answer) {
     std::vector<std::wstring> boxes;
     EXPECT_TRUE(tessel.SetPriority(THREAD_PRIORITY_NORMAL));
@@ -32,14 +28,10 @@ std::vector<std::wstring> RunCommand(probe::Target& tessel, WORD command, int an
         }));
         if (!box.Window)
             return boxes;
-        std::vector<int> ids;
-        for (const probe::BoxButton& button : box.Buttons)
-            ids.push_back(button.Id);
-        boxes.push_back(Box(box.Caption, box.Text, ids, standin::ListAttached().size()));
-        if (boxes.size() > 1)
+        const std::wstring attached = L" " + std::to_wstring(standin::ListAttached().size());
+        if (!boxes.empty())
             SendMessageW(tessel.List(), LVM_DELETEITEM, 5, 0);
-        probe::PressButton(box, boxes.size() == 1 ? answer : IDOK);
-        probe::WaitFor(ExitTimeoutMs, [&] { return !IsWindowVisible(box.Window); });
+        boxes.push_back(Answer(tessel, boxes.empty() ? answer : IDOK) + attached);
     }
 }
 
@@ -102,7 +94,7 @@ TEST_F(CompactTest, RowsInListOrderEndMountedOrClosedAsTheyWere) {
 
     // No changes nothing. Two selected rows: one after the other in list order.
     const std::vector confirmation = {
-        Box(CompactConfirmCaption, CompactConfirmText, {IDYES, IDNO}, 3)};
+        BoxText(CompactConfirmCaption, CompactConfirmText, {IDYES, IDNO}) + L" 3"};
     EXPECT_EQ(confirmation, RunCommand(tessel, IDM_COMPACT_ALL, IDNO));
     ASSERT_TRUE(tessel.Select({2, 3}));
     EXPECT_EQ(confirmation, RunCommand(tessel, IDM_COMPACT, IDYES));

@@ -241,16 +241,6 @@ void TesselTest::SetValue(const std::wstring& name, DWORD type, const std::vecto
                                          << " ms; still running: " << target->Running();
 }
 
-::testing::AssertionResult TesselTest::StartExpectingExit(DWORD expectedCode) {
-    probe::Target second;
-    DWORD code = STILL_ACTIVE;
-    if (!second.Launch(probe::TesselExe()) || !second.WaitExit(ExitTimeoutMs, &code))
-        second.Kill();
-    if (code == expectedCode)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "exit code " << code << ", expected " << expectedCode;
-}
-
 ::testing::AssertionResult TesselTest::Quit(probe::Target* target) {
     DWORD code = STILL_ACTIVE;
     if (target->PostQuitRequest() && target->WaitExit(ExitTimeoutMs, &code) && code == 1)

@@ -102,8 +102,6 @@ class TesselTest : public ::testing::Test {
     // Starts tessel.exe as the Run key does and waits until its start-up is over.
     ::testing::AssertionResult Start(probe::Target* target,
                                      const std::wstring& exe = probe::TesselExe());
-    // A start that is expected to end at once.
-    ::testing::AssertionResult StartExpectingExit(DWORD expectedCode);
     ::testing::AssertionResult Quit(probe::Target* target);
 
     TempFolder folder_;

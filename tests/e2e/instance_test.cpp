@@ -86,7 +86,10 @@ TEST_F(InstanceTest, TrayIconWindowSecondStartAndExit) {
     ASSERT_TRUE(Start(&tessel));
     auto secondStart = [&] {
         size_t calls = standin::ReadJournal().size();
-        EXPECT_TRUE(StartExpectingExit(0));
+        probe::Target second;
+        DWORD code = STILL_ACTIVE;
+        EXPECT_TRUE(second.Launch(probe::TesselExe()) && second.WaitExit(ExitTimeoutMs, &code));
+        EXPECT_EQ(0u, code);
         EXPECT_TRUE(ListIs(tessel, {{a, StatusMounted, true, false, true}, {b, StatusUnmounted}}));
         EXPECT_EQ(calls, standin::ReadJournal().size()) << Describe(standin::ReadJournal());
     };
