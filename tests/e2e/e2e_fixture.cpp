@@ -85,13 +85,12 @@ static std::wstring Shown(const probe::Box& box) {
     return chosen.empty() ? chosen : seen + chosen;
 }
 
-probe::Box NextBox(const probe::Target& tessel, HWND skip) {
+probe::Box NextBox(const probe::Target& tessel) {
     probe::Box next;
     probe::WaitFor(ExitTimeoutMs, [&] {
         for (const probe::Box& box : tessel.Boxes())
-            for (const probe::BoxButton& button : box.Buttons)
-                if (box.Window != skip && button.Default)
-                    return next = box, true;
+            if (!Shown(box).empty())
+                return next = box, true;
         return false;
     });
     return next;

@@ -48,8 +48,8 @@ std::wstring BoxText(const std::wstring& caption, const std::wstring& text,
                      const std::vector<int>& buttons);
 // The error box for a code: the system's text for it.
 std::wstring ErrorBoxText(DWORD code);
-// The next box other than skip once it is whole (it has its default button).
-probe::Box NextBox(const probe::Target& tessel, HWND skip = nullptr);
+// The next box once it is whole (it has its default button).
+probe::Box NextBox(const probe::Target& tessel);
 // Presses a button of the next box and waits until the box is gone; what the box showed, as
 // BoxText has it with the default button last, or "(no box)".
 std::wstring Answer(const probe::Target& tessel, int button);

@@ -364,21 +364,6 @@ TEST_F(MenuBarTest, ExportAndImportMoveTheWholeSubtreeThroughTheRegistryTool) {
     EXPECT_EQ(mine, ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath()));
     EXPECT_EQ(theirs, ReadValues(HKEY_LOCAL_MACHINE, other));
 }
-// A click on a control, as the mouse sends it.
-std::vector<INPUT> Click(HWND dialog, int id) {
-    POINT at = {4, 4};
-    ClientToScreen(GetDlgItem(dialog, id), &at);
-    INPUT input = {INPUT_MOUSE, {}};
-    input.mi.dx = MulDiv(at.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
-    input.mi.dy = MulDiv(at.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
-    std::vector<INPUT> inputs;
-    for (DWORD button : {0, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP}) {
-        input.mi.dwFlags = MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE | button;
-        inputs.push_back(input);
-    }
-    return inputs;
-}
-
 TEST_F(MenuBarTest, AboutLinksOpenOnAClickOnly) {
     const std::wstring version = L"Tessel version " + std::to_wstring(BuiltInVersion >> 24) + L"." +
                                  std::to_wstring((BuiltInVersion >> 16) & 0xFF);
@@ -388,14 +373,16 @@ TEST_F(MenuBarTest, AboutLinksOpenOnAClickOnly) {
     tessel_.Post(WM_COMMAND, IDM_ABOUT, 0);
     probe::Box about = NextBox(tessel_);
     EXPECT_TRUE(FindWindowExW(about.Window, nullptr, nullptr, version.c_str())) << Narrow(version);
+    auto click = [&](int id) {
+        POINT at = {4, 4};
+        return ClientToScreen(GetDlgItem(about.Window, id), &at) && probe::ClickScreen(at);
+    };
     SetForegroundWindow(about.Window);
     ASSERT_TRUE(
         probe::WaitFor(ExitTimeoutMs, [&] { return GetForegroundWindow() == about.Window; }));
-    std::vector<INPUT> inputs = Click(about.Window, IDC_DONATION_LINK);
-    SendInput(UINT(inputs.size()), inputs.data(), sizeof(INPUT));
-    ASSERT_TRUE(WaitOpened(2));
-    // Enter on the focused link opens nothing: the click after it, in the same input
-    // stream, is handled after it.
+    ASSERT_TRUE(click(IDC_DONATION_LINK) && WaitOpened(2));
+    // Enter on the focused link opens nothing: the click after it, in the same input queue, is
+    // handled after it.
     SetForegroundWindow(about.Window);
     ASSERT_TRUE(probe::WaitFor(ExitTimeoutMs, [&] {
         GUITHREADINFO info = {};
@@ -403,12 +390,11 @@ TEST_F(MenuBarTest, AboutLinksOpenOnAClickOnly) {
         return GetGUIThreadInfo(GetWindowThreadProcessId(about.Window, nullptr), &info) &&
                info.hwndFocus == GetDlgItem(about.Window, IDC_DONATION_LINK);
     }));
-    inputs = Click(about.Window, IDC_SUPPORT_LINK);
-    inputs.insert(inputs.begin(), 2, INPUT{INPUT_KEYBOARD, {}});
-    inputs[0].ki.wVk = inputs[1].ki.wVk = VK_RETURN;
-    inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    SendInput(UINT(inputs.size()), inputs.data(), sizeof(INPUT));
-    ASSERT_TRUE(WaitOpened(3));
+    INPUT enter[2] = {{INPUT_KEYBOARD, {}}, {INPUT_KEYBOARD, {}}};
+    enter[0].ki.wVk = enter[1].ki.wVk = VK_RETURN;
+    enter[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, enter, sizeof(INPUT));
+    ASSERT_TRUE(click(IDC_SUPPORT_LINK) && WaitOpened(3));
     EXPECT_EQ((std::vector<std::string>{Narrow(TESSEL_DONATION_URL), Narrow(TESSEL_DONATION_URL),
                                         "mailto:" + Narrow(TESSEL_SUPPORT_EMAIL)}),
               Opened());

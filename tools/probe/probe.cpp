@@ -445,8 +445,6 @@ bool Target::PressKeys(std::initializer_list<WORD> keys) const {
     return SendInput(UINT(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
 }
 
-namespace {
-
 bool ClickScreen(POINT at, bool right) {
     std::vector<INPUT> inputs;
     for (DWORD button : {0, 1, 2}) {
@@ -463,6 +461,8 @@ bool ClickScreen(POINT at, bool right) {
     }
     return SendInput(UINT(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
 }
+
+namespace {
 
 bool SendKeys(std::vector<INPUT> inputs) {
     return SendInput(UINT(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();

@@ -190,6 +190,8 @@ bool BroadcastVolumeArrival(DWORD unitMask);
 std::wstring ControlText(HWND dialog, int id);
 // Clicks the button with this id.
 bool PressButton(const Box& box, int id);
+// A click at a point of the screen, as the mouse sends it: to whatever window is there.
+bool ClickScreen(POINT at, bool right = false);
 // Polls condition every 10 ms until it holds or the time is up; returns its last value.
 template <typename Condition> bool WaitFor(DWORD timeoutMs, Condition condition) {
     ULONGLONG deadline = GetTickCount64() + timeoutMs;
