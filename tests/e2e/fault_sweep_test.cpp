@@ -148,10 +148,9 @@ TEST_P(FaultSweepTest, LeavesNothingBehind) {
                                 c.Status == StatusUnmountError});
     EXPECT_TRUE(ListIs(tessel, expected));
     // The service notes a closed handle from a watcher thread, a moment later.
-    int handlesAfter = -1;
-    probe::WaitFor(ExitTimeoutMs,
-                   [&] { return (handlesAfter = tessel.HandleCount()) == handlesBefore; });
-    EXPECT_EQ(handlesBefore, handlesAfter) << "handles before, and after";
+    EXPECT_TRUE(
+        probe::WaitFor(ExitTimeoutMs, [&] { return tessel.HandleCount() == handlesBefore; }))
+        << handlesBefore << " handles before, " << tessel.HandleCount() << " after";
     EXPECT_TRUE(Quit(&tessel));
 }
 

@@ -1,7 +1,6 @@
-// A start on a list nobody would write by hand: names of every odd shape, device names, and
-// data of every type and size. Tessel starts, shows what it can (only string values become rows,
-// only a first "+" marks one), keeps every value as it was, and never hands the disk service a
-// device or a name that depends on where it runs, nor loads the virtdisk.dll lying beside it.
+// A start on names of every odd shape and data of every type and size: Tessel shows what it can
+// (rows for string values, marked by a first "+"), keeps every value, never hands the disk service
+// a device or a name relative to where it runs, nor loads the virtdisk.dll lying beside it.
 #include "disklist/pending.h"
 #include "e2e_fixture.h"
 #include <algorithm>
@@ -93,9 +92,8 @@ TEST_F(HostileTest, StartsKeepsEveryValueAndOpensNoDevice) {
     ASSERT_TRUE(Start(&tessel, exe));
 
     std::vector<probe::Row> rows = tessel.Rows();
-    auto byPath = [](auto& a, auto& b) { return a.Path < b.Path; };
-    std::sort(rows.begin(), rows.end(), byPath);
-    std::sort(expected.begin(), expected.end(), byPath);
+    std::ranges::sort(rows, {}, &probe::Row::Path);
+    std::ranges::sort(expected, {}, &ExpectedRow::Path);
     EXPECT_TRUE(RowsAre(rows, expected));
     EXPECT_TRUE(RowsMatchAttachments(rows, tessel.Pid()));
     EXPECT_EQ(kept, ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath()));

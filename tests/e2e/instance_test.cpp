@@ -30,10 +30,9 @@ void DropTrayIcon(HWND window) {
     Shell_NotifyIconW(NIM_DELETE, &icon);
 }
 
-// The tray icon is there exactly while the window is hidden; Alt with "?" or "/", typed into the
-// list, opens About; a second start ends at once, shows the first and changes nothing of it, with
-// no call of the disk service; then Exit, answered as a user would: No keeps Tessel running, Yes
-// ends it.
+// The tray icon is there exactly while the window is hidden; Alt with "?" or "/" in the list opens
+// About; a second start ends at once and shows the first, changing nothing, calling no disk
+// service; Exit asks: No keeps Tessel running, Yes ends it.
 TEST_F(InstanceTest, TrayIconWindowSecondStartAndExit) {
     const std::wstring a = MakeImage(L"a-marked.vhd", imagegen::Kind::VhdFixed),
                        b = PathOf(L"b-unmarked.vhd");

@@ -110,10 +110,10 @@ TEST_F(ListTest, CheckBoxesRightClickAndTheDeleteKey) {
     EXPECT_TRUE(Quit(&tessel_));
 }
 
-// A drop adds the images not listed yet, stored at once as not marked; anything else, among 10,000
-// names, is passed over without a word, a device never opened. A listed name that begins another is
-// no match for it. Then the open-file dialog, the path typed in, mounts a new image, stored at
-// once, and passes over a listed one.
+// A drop adds the images not listed yet, stored at once as not marked; anything else of 10,000
+// names is passed over without a word, a device never opened; a name is no match for a longer one.
+// The open-file dialog, the path typed in, mounts a new image, stored at once, and passes a listed
+// one.
 TEST_F(ListTest, DropAndInsertAddNewImagesOnly) {
     const std::wstring a = Image(L"a.vhd"), b = Image(L"b.vhd"), longer = Image(L"a.vhd.vhd"),
                        c = Image(L"c.vhd"), d = Image(L"d.vhd");

@@ -116,11 +116,10 @@ TEST_F(LogonTest, UnmountingOrUnmarkingAWaitingRowEndsTheWait) {
     EXPECT_TRUE(Quit(&tessel));
 }
 
-// Hidden, Tessel tells in the notification area what the logon left unmounted, as the shell
-// receives it: the tooltip, one warning balloon once the waiting has had its minute, naming each
-// image (a long path shortened) with its reason; a click on it opens the list. An image held by
-// another program for the first two tries is mounted on the third, before the minute, and a try
-// in between leaves no handle behind; a resume is a try at once.
+// Hidden, Tessel tells the shell what the logon left unmounted: the tooltip, and one warning
+// balloon after the waiting's minute naming each image (a long path shortened) and why; a click on
+// it opens the list. A file held for two tries mounts on the third, each a resume's at once, and
+// leaves no handle behind.
 TEST_F(LogonTest, TheNotificationAreaTellsWhatIsNotMounted) {
     probe::TrayWatch shell;
     ASSERT_TRUE(shell.Watching());
