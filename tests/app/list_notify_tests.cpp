@@ -1,6 +1,5 @@
-// What the list procedure does with notifications that no user action shows from outside:
-// which it keeps from the control, that it stores no flag for a row that is none, and the flag
-// of a row without a check box image.
+// List notifications no user action shows from outside: which are kept from the control, no flag
+// stored for a row that is none, and the flag of a row without a check box image.
 #include "app/globals.h"
 #include "disklist/listproc.h"
 #include "disklist/listview.h"

@@ -1,6 +1,5 @@
-// The compaction commands as a user runs them: the question, then each visited row in list order,
-// its outcome in the row, a box only for a mounted image, every image left mounted or closed as it
-// was. compact_images.sh adds QEMU's images and checks their content.
+// Compaction as a user runs it: the question, each row in list order, its outcome in the row, a box
+// for a mounted image only, each left as it was. compact_images.sh adds and checks QEMU's images.
 #include "disklist/compact.h"
 #include "e2e_fixture.h"
 
@@ -55,10 +54,9 @@ std::wstring Calls() {
 TEST_F(CompactTest, RowsInListOrderEndMountedOrClosedAsTheyWere) {
     std::wstring folder = probe::WindowsPath(probe::GetEnv(L"COMPACT_IMAGES"));
     ASSERT_FALSE(folder.empty()) << "run through compact_images.sh";
-    // Rows by name, as Wine lists the values; the image maker makes the images QEMU did not. Marked
-    // rows are mounted at the start; faults are planted for the last run: b.vhd's compaction and
-    // its mount again after it, whose box still names the compaction's code. An image is
-    // compacted attached read-only without drive letters (0x3); an ISO image not at all.
+    // Rows by name, as Wine lists values; the image maker makes those QEMU did not; marked ones are
+    // mounted at the start. The last run fails b.vhd's compaction and its mount after it, whose box
+    // still names the compaction's code. Compaction attaches read-only with no drive letters (0x3).
     const struct {
         const wchar_t* Name;
         bool Marked;

@@ -37,9 +37,8 @@ struct ExpectedRow {
 ::testing::AssertionResult RowsAre(const std::vector<probe::Row>& actual,
                                    const std::vector<ExpectedRow>& expected);
 
-// Every row's status and handle against the service: a row says its image is attached
-// ("Mounted", "Mounted, ...", or a failed unmount) and holds its handle exactly when the process
-// holds the image attached, and the process holds no other.
+// A row says its image is attached ("Mounted...", a failed unmount) and holds its handle exactly
+// when the process holds the image attached, and the process holds no other.
 ::testing::AssertionResult RowsMatchAttachments(const std::vector<probe::Row>& rows, DWORD pid);
 
 // What a box shows, as Answer and a BoxShown entry have it: caption, text, the ids of its buttons
@@ -58,9 +57,8 @@ std::wstring Answer(const probe::Target& tessel, int button);
 ::testing::AssertionResult ListIs(const probe::Target& tessel,
                                   const std::vector<ExpectedRow>& rows);
 
-// Works a running Tessel as a user would and records, beside each thing it does, what then
-// changed that a user notices: the window shown or hidden, the tray icon, a box coming or
-// going, the process ending.
+// Works a running Tessel as a user would and records, after each step, what a user then notices:
+// the window shown or hidden, the tray icon, a box coming or going, the process ending.
 class Observer {
   public:
     explicit Observer(probe::Target* tessel);

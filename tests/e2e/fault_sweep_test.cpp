@@ -1,6 +1,6 @@
-// Every call of the disk service that a command makes fails in turn, with a code of its own. After
-// each run the registry, the handles and the rows tell the truth, the program answers, and an error
-// box shows the text of the code that ended the attempt.
+// Each disk call a command makes fails in turn with a code of its own: the registry, handles and
+// rows then tell the truth, Tessel answers, and a box shows the text of the code that ended the
+// attempt.
 #include "e2e_fixture.h"
 #include "disklist/compact.h"
 #include "resources/resource.h"
@@ -83,8 +83,7 @@ class FaultSweepTest : public TesselTest, public ::testing::WithParamInterface<S
         if (ids[int(c.Run)] == IDM_COMPACT)
             Answer(*tessel, IDYES);
     }
-    // The probe's agent sets itself up inside Tessel at its first drop, and the beep that ends a
-    // compaction at the first one: each is done once before handles are counted.
+    // The agent's first drop and a compaction's first beep set things up: done before counting.
     void WarmUp(probe::Target* tessel, const SweepCase& c) {
         if (c.Run == Command::Drop) {
             EXPECT_TRUE(tessel->Drop({PathOf(L"missing.vhd")}));

@@ -146,10 +146,9 @@ void SetScreenDpi(DWORD dpi) {
                                              REG_DWORD, &dpi, sizeof dpi));
 }
 
-// At 144, 192 and 96 DPI each column fits its widest text beside an image of the scale's small
-// icon size, the list fills the window, the path column takes what the others leave but never
-// less than 220 scaled; the window is never smaller than its minimum, and a change of scale lays
-// the window out as a start at that scale does.
+// At 144, 192 and 96 DPI each column fits its widest text beside an image of the small icon size,
+// the path column takes the rest but never less than 220 scaled, the window keeps its minimum, and
+// a change of scale lays the window out as a start at that scale does.
 TEST_F(InstanceTest, ColumnsFitTheirTextsAndImagesTheScaleAtEveryDpi) {
     std::vector<std::wstring> texts(std::begin(StatusColumnTexts), std::end(StatusColumnTexts));
     texts.insert(texts.end(), std::begin(StartupColumnTexts), std::end(StartupColumnTexts));

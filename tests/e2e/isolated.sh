@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Runs a test program under Wine in a network of its own (started by unshare --net), in a
-# Wine prefix and session of its own: first with the loopback alone, which the system reports
-# as connected without internet access (the *Offline* tests), then with a default route over
-# the loopback, which it reports as connected to the internet (all the others).
+# Runs a test program under Wine in a network (unshare --net), prefix and session of its own: the
+# *Offline* tests with the loopback alone (connected, no internet access), then the others with a
+# default route over the loopback (connected to the internet).
 #   isolated.sh TEST_EXE
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/testbed.sh"

@@ -1,6 +1,5 @@
-// The list as a user works it: right-clicks and the context menu's commands, check boxes, the
-// Delete key, drops and the open-file dialog, the boxes answered; after each step the rows, the
-// registry values and the attached images, at one look.
+// The list as a user works it: context menu, check boxes, Delete key, drops, the open-file dialog,
+// boxes answered; after each step the rows, values and attached images at one look.
 #include "e2e_fixture.h"
 #include "app/mainwindow.h"
 #include "disklist/mount.h"

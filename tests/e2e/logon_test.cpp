@@ -1,6 +1,5 @@
-// The main job as a logon runs it: the user's list read from the registry, every marked image
-// attached once, the outcome of each visible in the live window, and what cannot be mounted yet
-// waited for and told.
+// The main job as a logon runs it: every marked image attached once, each outcome in the live
+// window, and what cannot be mounted yet waited for and told.
 #include "e2e_fixture.h"
 
 #include "app/traynotice.h"

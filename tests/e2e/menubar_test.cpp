@@ -1,6 +1,5 @@
-// The menu bar's commands as a user meets them: the options, the update check against a web
-// server of this test's own, export and import through the registry tool, and About. Runs in a
-// network of its own (isolated.sh): the *Offline* tests without internet access, the rest with.
+// The menu bar's commands: options, the update check against the test's own web server, export and
+// import through reg.exe, About. In a network of its own (isolated.sh).
 #include "e2e_fixture.h"
 #include "app/mainwindow.h"
 #include "resources/resource.h"

@@ -1,6 +1,5 @@
-// The web and mail handler of the menu bar's prefix (isolated.sh): each page or mail opened
-// becomes a line of C:\opened.txt. Two opens at the same moment are two lines (cmd's echo
-// loses one to a sharing violation), so a link opened twice shows.
+// The web and mail handler of isolated.sh's prefix: each page or mail opened is a line of
+// C:\opened.txt, two at once two lines (cmd's echo lost one), so a link opened twice shows.
 #include <windows.h>
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR target, int) {

@@ -1,6 +1,5 @@
-// The contract: what other programs and earlier versions rely on, fixed word for word: the
-// registry names and flags, the private messages the installer and a second start post, and
-// the manifest Windows reads. A change here is a change of contract, never a refactoring.
+// What other programs and earlier versions rely on word for word: registry names and flags, the
+// messages the installer and a second start post, the manifest. A change here breaks a contract.
 #include "app/globals.h"
 #include "app/mainwindow.h"
 #include "helpers.h"

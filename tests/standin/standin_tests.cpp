@@ -1,7 +1,6 @@
-// The stand-in virtual disk service, for what Tessel's tests rely on and would not notice
-// going wrong: the refusals of sharing and attach state, and a planted fault used up by its
-// count of calls. A ledger listing the wrong attachments fails every test that reads it.
-// Image types and content-keeping compaction are checked against QEMU by foreign_images.py.
+// The stand-in, for what Tessel's tests rely on and would not notice going wrong: the refusals of
+// sharing and attach state, and a planted fault used up by its count. (A wrong ledger fails every
+// test that reads it; foreign_images.py checks types and compaction against QEMU.)
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <virtdisk.h>

@@ -1,6 +1,5 @@
-// Answers the modal boxes that the code under test shows on this thread and records what
-// each showed: a thread timer fires inside the box's own message loop, reads the box and
-// presses a button. No seam in the product code.
+// Answers and records the modal boxes shown on this thread: a thread timer fires inside the box's
+// own message loop, reads the box and presses a button. No seam in the product code.
 #pragma once
 #include <windows.h>
 #include <string>

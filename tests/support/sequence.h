@@ -1,7 +1,6 @@
-// The one recorder of messages and notifications, in the shape of Wine's comctl32 tests
-// (dlls/comctl32/tests/msg.h): a test adds what is sent, posted or seen to a sequence, a
-// table of expected entries says what must happen, and a mismatch prints both sequences
-// whole.
+// The one recorder, in the shape of Wine's comctl32 tests (dlls/comctl32/tests/msg.h): what is
+// sent, posted or seen goes into a sequence, a table says what must happen, and a mismatch prints
+// both whole.
 #pragma once
 #include <gtest/gtest.h>
 #include <windows.h>
