@@ -6,7 +6,7 @@ usage: faults.py [--full] [--dry] [ROW...]   (ROW: numbers from 1; none: every r
   --dry   only check that each row's text occurs exactly once (else the row is stale)
 A row whose planted code does not build counts as broken, not caught. Logs: build/faults/N.log.
 """
-import os, subprocess, sys
+import os, signal, subprocess, sys
 
 L, LP, LV, ST, MO, RM = ("disklist/load.cpp", "disklist/listproc.cpp", "disklist/listview.cpp",
                          "settings/store.cpp", "disklist/mount.cpp", "disklist/remove.cpp")
@@ -102,6 +102,8 @@ env = dict(os.environ, TESSEL_NO_ASLR="1")
 
 
 def main(args):
+    # A kill puts the code back too, as Ctrl-C does.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     full, dry = "--full" in args, "--dry" in args
     picked = [int(a) for a in args if a.isdigit()] or range(1, len(ROWS) + 1)
