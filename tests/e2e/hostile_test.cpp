@@ -76,12 +76,11 @@ TEST_F(HostileTest, StartsKeepsEveryValueAndOpensNoDevice) {
             expected.push_back({c.Name, c.Status, c.Status != StatusUnmounted,
                                 c.Status == StatusOpenError, c.Status == StatusMounted});
     }
-    // Kept as they were, but a mounted row's value, stored again as its flag.
+    // Kept as they were, but a marked row's: the load checks its box, which stores "+".
     std::vector<RegistryValue> kept = ReadValues(HKEY_LOCAL_MACHINE, UserSettingsPath());
     for (RegistryValue& value : kept)
-        if (std::ranges::any_of(expected, [&](auto& row) {
-                return row.Path == value.Name && row.Status == StatusMounted;
-            }))
+        if (std::ranges::any_of(expected,
+                                [&](auto& row) { return row.Path == value.Name && row.Marked; }))
             value.Data = on;
     // Beside a virtdisk.dll answering every call with a code no row may show.
     const std::wstring exe = PathOf(L"tessel.exe");
