@@ -64,11 +64,13 @@ TEST(RefusedStart, UnobtainableBaseKeyShowsOnlyTheAdministratorMessage) {
     EXPECT_EQ(nullptr, box.Owner);
     EXPECT_EQ(nullptr, FindWindowW(AppGuid, MainWindowTitle));
     App.InstanceMutex.reset();
-    // Any error box has the error icon; one for a code without a system text names the code.
-    ShowSystemError(0xE0F0BEEF);
-    ASSERT_EQ(2u, answerer.Boxes().size());
-    EXPECT_EQ(L"Unknown error 3773873903 (0xE0F0BEEF).", answerer.Boxes()[1].Text);
-    EXPECT_EQ(UINT(MB_ICONERROR), answerer.Boxes()[1].Icon);
+    // Error boxes have the error icon; one for a code without a system text names the code.
+    for (DWORD code : {DWORD(ERROR_ACCESS_DENIED), DWORD(0xE0F0BEEF)})
+        ShowSystemError(code);
+    ASSERT_EQ(3u, answerer.Boxes().size());
+    EXPECT_EQ(L"Unknown error 3773873903 (0xE0F0BEEF).", answerer.Boxes()[2].Text);
+    for (size_t shown : {1, 2})
+        EXPECT_EQ(UINT(MB_ICONERROR), answerer.Boxes()[shown].Icon) << shown;
 }
 
 TEST(StartUp, LoadsTheListIconsAndTeardownGivesEverythingBack) {
